@@ -1,0 +1,94 @@
+-- pirzol tables. Dates are DATE; times are DATETIME and are always read back
+-- through DATE_FORMAT. The server must compare table names without regard to
+-- case (lower_case_table_names = 1): the statements spell tables two ways.
+
+-- Day records: one per person and day, with the period and three message slots.
+CREATE TABLE Qel327Tag (
+  TagPnr VARCHAR(8)  NOT NULL,
+  TagTag DATE        NOT NULL,
+  TagVon DATE        NULL,
+  TagUhr DATETIME    NULL,
+  TagBis DATE        NULL,
+  TagEnd DATETIME    NULL,
+  TagTgb VARCHAR(3)  NULL,
+  TagTgs INT         NULL,
+  TagHtv VARCHAR(3)  NULL,
+  TagHvs INT         NULL,
+  TagHtn VARCHAR(3)  NULL,
+  TagHns INT         NULL,
+  PRIMARY KEY (TagPnr, TagTag),
+  KEY TagTagIdx (TagTag)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Day targets: a day takes part only with a row of TgbZtr 1.
+CREATE TABLE Qel320Tgb (
+  TgbPnr VARCHAR(8)  NOT NULL,
+  TgbDtm DATE        NOT NULL,
+  TgbZtr INT         NOT NULL DEFAULT 1,
+  TgbSol INT         NULL,
+  PRIMARY KEY (TgbPnr, TgbDtm, TgbZtr)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Bookings. The key on person, date, time and function makes a cancellation
+-- that would duplicate an earlier cancelled booking fail with 1062.
+CREATE TABLE Qel321Bch (
+  BchPnr VARCHAR(8)   NOT NULL,
+  BchVon DATE         NOT NULL,
+  BchUhr DATETIME     NOT NULL,
+  BchFkt INT          NOT NULL,
+  BchBis DATE         NULL DEFAULT NULL,
+  BchVws DATETIME     NULL DEFAULT NULL,
+  BchFcd VARCHAR(3)   NULL DEFAULT NULL,
+  BchZwt INT          NULL DEFAULT 0,
+  BchAbt VARCHAR(15)  NULL DEFAULT '',
+  BchKst VARCHAR(30)  NULL DEFAULT '',
+  BchKtr VARCHAR(6)   NULL DEFAULT '',
+  BchKrt VARCHAR(4)   NULL DEFAULT '',
+  BchAzt VARCHAR(5)   NULL DEFAULT '',
+  BchVra VARCHAR(14)  NULL DEFAULT '',
+  BchTxt VARCHAR(60)  NULL DEFAULT '',
+  BchSta INT          NULL DEFAULT 0,
+  BchErf VARCHAR(20)  NULL DEFAULT 'pirzol',
+  BchTrm VARCHAR(20)  NULL DEFAULT '',
+  BchDat DATETIME     NULL DEFAULT CURRENT_TIMESTAMP,
+  PRIMARY KEY (BchPnr, BchVon, BchUhr, BchFkt)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Message types. FcdFlg names the type that follows this one.
+CREATE TABLE Qel131Fcd (
+  FcdNum VARCHAR(3)  NOT NULL,
+  FcdTyp INT         NULL,
+  FcdZwt INT         NULL,
+  FcdStd INT         NULL,
+  FcdSol INT         NULL,
+  FcdPri INT         NULL,
+  FcdGpu INT         NULL,
+  FcdFcd INT         NULL,
+  FcdFlg VARCHAR(3)  NULL,
+  FcdSta INT         NOT NULL DEFAULT 0,
+  PRIMARY KEY (FcdNum)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Time-model assignments of persons to working-time rules.
+CREATE TABLE Qel329Ztg (
+  ZtgPnr VARCHAR(8)   NOT NULL,
+  ZtgVon DATE         NOT NULL,
+  ZtgAzt VARCHAR(15)  NOT NULL,
+  ZtgSta INT          NOT NULL DEFAULT 0,
+  PRIMARY KEY (ZtgPnr, ZtgVon)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Working-time rules with their validity.
+CREATE TABLE Qel140Azv (
+  AzvNum VARCHAR(15)  NOT NULL,
+  AzvGvo DATE         NOT NULL,
+  AzvGbi DATE         NULL,
+  AzvSol INT          NULL,
+  AzvSo2 INT          NULL,
+  AzvVhs INT          NULL,
+  AzvHso INT          NULL,
+  AzvHs2 INT          NULL,
+  AzvHtv INT          NULL,
+  AzvSta INT          NOT NULL DEFAULT 0,
+  PRIMARY KEY (AzvNum, AzvGvo)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

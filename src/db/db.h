@@ -1,0 +1,95 @@
+// The one client session with the database server, statements with stored
+// results read through cursors, and the statement formatter and escape that
+// every record unit builds its statements with.
+#ifndef PIRZOL_DB_DB_H_
+#define PIRZOL_DB_DB_H_
+
+#include <mysql.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "db/fixtext.h"
+
+// No further row: every stored row has been handed out.
+constexpr int END_OF_DATA = 1032;
+// Db_Connect: connected, but the server compares table names case-sensitively,
+// so the statements that spell one table two ways would fail.
+constexpr int DB_CASE_SENSITIVE = -2;
+// Db_Lock: another session holds the run lock.
+constexpr int DB_LOCKED = -3;
+// The server's duplicate-key error.
+constexpr int DB_DUPLICATE = 1062;
+
+constexpr std::size_t kSqlTextSize = 1000;
+// The shared statement text; valid until the next statement is formatted.
+extern char SqlText[kSqlTextSize];
+
+struct Cursor {
+  const char* text;    // statement to run; not owned
+  MYSQL_RES* result;   // stored result, owned from Cur_Open to Cur_Close
+  std::int32_t rows;   // rows handed out since the cursor was opened
+};
+
+// Connects with autocommit off. Returns 0, the client's error number, or
+// DB_CASE_SENSITIVE. An empty database name connects without a default one.
+[[nodiscard]] int Db_Connect(const char* user, const char* pwd, const char* host,
+                             const char* database);
+// Ends the session: nothing that was not committed is kept by the server.
+void Db_Disconnect();
+// Takes the server's named lock "pirzol.<database>" without waiting: one run
+// at a time per database. The lock goes with the session. 0, DB_LOCKED, or
+// the server's error.
+[[nodiscard]] int Db_Lock(const char* database);
+// Sends COMMIT. Returns 1 when the server accepted it, 0 when not.
+[[nodiscard]] int Db_Commit();
+// Runs the cursor's statement and stores its whole result on the client.
+[[nodiscard]] int Cur_Open(Cursor& cur);
+// Hands out the next stored row: 0, END_OF_DATA, or -1 without a result.
+[[nodiscard]] int Cur_Read(Cursor& cur, MYSQL_ROW& row);
+// Frees the stored result: 0, or -1 when there was none.
+int Cur_Close(Cursor& cur);
+// Rows the last statement changed (rows written with their own values do not count).
+std::uint64_t Db_AffectedRows();
+// The client's error number and message of the last failure recorded.
+int Db_ErrNo();
+const char* Db_ErrText();
+
+// Formats into SqlText. A statement that does not fit ends the run with
+// status 1: a cut statement could change the wrong rows.
+[[gnu::format(printf, 1, 2)]] void Sql_Format(const char* tmpl, ...);
+
+// Escapes len bytes of from into to (room for 2*len+1) through the live
+// session, so the server's quoting mode is respected.
+void Db_Escape(char* to, const char* from, std::size_t len);
+
+// A text value escaped through the session, for a '%s' between quotes.
+// Escaping may double every byte, so N-1 characters need 2*(N-1)+1 bytes.
+template <std::size_t N>
+class SqlValue {
+ public:
+  explicit SqlValue(const FixText<N>& text) { Db_Escape(buf_, text.c_str(), text.size()); }
+  // A plain text is cut to the N-1 characters its field could hold.
+  explicit SqlValue(const char* text) {
+    std::size_t n = 0;
+    while (text != nullptr && n < N - 1 && text[n] != '\0') ++n;
+    Db_Escape(buf_, text == nullptr ? "" : text, n);
+  }
+  const char* c_str() const { return buf_; }
+
+ private:
+  char buf_[2 * (N - 1) + 1] = {};
+};
+template <std::size_t N>
+SqlValue(const FixText<N>&) -> SqlValue<N>;
+
+// Copies a result column into a field; a NULL column leaves the field alone.
+template <std::size_t N>
+void Col_Text(FixText<N>& field, const char* col) {
+  if (col != nullptr) field.assign(col);
+}
+inline void Col_Long(std::int32_t& field, const char* col) {
+  if (col != nullptr) field = Num_Parse(col);
+}
+
+#endif  // PIRZOL_DB_DB_H_

@@ -1,0 +1,50 @@
+// Day records: a day of Qel327Tag joined with its target row of Qel320Tgb.
+// The driving statement over yesterday's placeholder days, the search over
+// one person's earlier days, and the write-back of the three message slots.
+#ifndef PIRZOL_DB_TAG_H_
+#define PIRZOL_DB_TAG_H_
+
+#include <cstdint>
+#include <type_traits>
+
+#include "db/fixtext.h"
+
+struct TagSatz {
+  FixText<9> TagPnr;    // personnel number, up to 8 characters
+  FixText<9> TagTag;    // day, YYYYMMDD
+  FixText<9> TagVon;    // period start date, YYYYMMDD
+  FixText<7> TagUhr;    // period start time, HHMMSS
+  FixText<9> TagBis;    // period end date, YYYYMMDD
+  FixText<9> TagEnd;    // period end time, HHMMSS
+  std::int32_t TgbSol;  // target time; 0 or less: the day has none
+  FixText<4> TagTgb;    // slot 1: whole-day message code
+  std::int32_t TagTgs;  // slot 1 value
+  FixText<4> TagHtv;    // slot 2 code
+  std::int32_t TagHvs;  // slot 2 value
+  FixText<4> TagHtn;    // slot 3 code
+  std::int32_t TagHns;  // slot 3 value
+};
+static_assert(std::is_trivially_copyable_v<TagSatz>);
+
+// TagAkt_Read: the row's personnel number is longer than TagPnr holds. The
+// record is filled with the cut number, which may name another person, so
+// the caller must not work on it.
+constexpr int TAG_PNR_TOO_LONG = -4;
+
+// Opens the driving cursor over yesterday's whole-day placeholder records.
+[[nodiscard]] int TagAkt_Open();
+// Next driving row into tag (NULL columns leave fields alone): 0,
+// END_OF_DATA, -1 or TAG_PNR_TOO_LONG.
+[[nodiscard]] int TagAkt_Read(TagSatz& tag);
+int TagAkt_Close();
+
+// Opens the cursor over pnr's day records strictly before date, newest first.
+[[nodiscard]] int TagAlt_Open(const char* pnr, const char* date);
+[[nodiscard]] int TagAlt_Read(TagSatz& tag);
+int TagAlt_Close();
+
+// Writes the three slots of tag to its person and day: 0 when a row changed,
+// -1 when none did, otherwise the server's error number.
+[[nodiscard]] int Tag_Update(const TagSatz& tag);
+
+#endif  // PIRZOL_DB_TAG_H_

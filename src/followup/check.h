@@ -1,0 +1,13 @@
+// Weighing a follow-up against the day messages already booked on the
+// accounted day, and cancelling the first weaker one.
+#ifndef PIRZOL_FOLLOWUP_CHECK_H_
+#define PIRZOL_FOLLOWUP_CHECK_H_
+
+#include "db/fcd.h"
+#include "db/tag.h"
+
+// 1: the follow-up fcd may be generated on tag's day (a weaker booking may
+// have been cancelled to function 45); 0: a stronger day message is booked.
+[[nodiscard]] int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd);
+
+#endif  // PIRZOL_FOLLOWUP_CHECK_H_

@@ -1,0 +1,68 @@
+#include "followup/hourmsg.h"
+
+#include <cstdint>
+
+#include "db/bch.h"
+#include "db/db.h"
+#include "db/fcd.h"
+#include "followup/check.h"
+#include "followup/generate.h"
+#include "run/log.h"
+
+namespace {
+
+constexpr char kTxtCurOpen[] = "Fehler(Cur_open): Buchungen(StdMld) lesen! ";
+constexpr char kTxtCurRead[] = "Fehler(Cur_Read): Buchungen(StdMld) lesen ";
+constexpr char kValDay[] = "RC:%d Pnr:%s Tag:%s\n";
+constexpr char kTxtFcdRead[] = "Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen ";
+constexpr char kValFcd[] = "RC:%d Pnr:%s Fcd:%s\n";
+
+constexpr char kTrcFolge[] = "Folgemeldung zu Mld %s einlesen!\n";
+constexpr char kTrcArt[] = "Meldungsart (Satz) zu Folgemld %s lesen!\n";
+
+// Hour messages that carry a follow-up over to the next day.
+constexpr std::int32_t kFktCarried1 = 23;
+constexpr std::int32_t kFktCarried2 = 24;
+
+// The newest booking of the window, when it is an hour message that names a
+// follow-up: 1 with fcd read, else 0.
+int FollowUpOf(const TagSatz& tag, const BchSatz& bch, FcdSatz& fcd) {
+  if (bch.BchFkt != kFktCarried1 && bch.BchFkt != kFktCarried2) return 0;
+  Trace(kTrcFolge, bch.BchFcd.c_str());
+  // A NULL code reads as empty; no follow-up may come from a code not booked.
+  if (bch.BchFcd.empty()) return 0;
+  if (Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum) != 0) return 0;
+  if (fcd.FcdNum.empty()) return 0;
+  Trace(kTrcArt, fcd.FcdNum.c_str());
+  int rc = Fcd_Read(fcd);
+  if (rc != 0) {
+    // Without its type the follow-up has no slot or priority to go by.
+    Log_Entry(kTxtFcdRead, kValFcd, rc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
+  int result = 0;
+  BchSatz bch{};
+  int rc = BchStdMld_Open(last.TagPnr.c_str(), last.TagTag.c_str());
+  if (rc != 0) Log_Entry(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+
+  // Only the newest booking counts: an older hour message has been
+  // overtaken by whatever was booked after it.
+  rc = BchStdMld_Read(bch);
+  if (rc != 0 && rc != END_OF_DATA) {
+    Log_Entry(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+  }
+  FcdSatz fcd{};
+  // No commit here: the next day message's commit in Mld_PrevDay takes this along.
+  if (rc == 0 && FollowUpOf(tag, bch, fcd) == 1 && Mld_CheckDay(tag, fcd) == 1 &&
+      Mld_Generate(tag, bch, fcd) == 1) {
+    result = 1;
+  }
+  (void)BchStdMld_Close();  // -1 after a failed open; nothing was held
+  return result;
+}

@@ -1,0 +1,58 @@
+#include "followup/prevday.h"
+
+#include "db/bch.h"
+#include "db/db.h"
+#include "db/fcd.h"
+#include "followup/check.h"
+#include "followup/generate.h"
+#include "run/counts.h"
+#include "run/log.h"
+
+namespace {
+
+constexpr char kTxtCurOpen[] = "Fehler(Cur_open): Buchungen(TagesMld Vortag) lesen! ";
+constexpr char kTxtCurRead[] = "Fehler(Cur_Read): Buchungen(TagesMld Vortag) lesen ";
+constexpr char kValDay[] = "RC:%d Pnr:%s Tag:%s\n";
+constexpr char kTxtFcdRead[] = "Fehler(Read): Meldungsart(Fcd) zur FolgeMld lesen ";
+constexpr char kValFcd[] = "RC:%d Pnr:%s Fcd:%s\n";
+
+}  // namespace
+
+int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
+  int result = 0;
+  int rc = BchVortag_Open(last.TagPnr.c_str(), last.TagTag.c_str());
+  if (rc != 0) Log_Entry(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+
+  // The stored result of BchVortag outlives the check and generation
+  // statements run for each row, so the outer read is not disturbed.
+  BchSatz bch{};
+  for (;;) {
+    // Cleared for every row: Mld_Generate leaves its follow-up in bch, and a
+    // NULL code must not inherit that or any earlier code.
+    bch = BchSatz{};
+    rc = BchVortag_Read(bch);
+    if (rc != 0) break;
+    if (bch.BchFcd.empty()) continue;
+
+    FcdSatz fcd{};
+    if (Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum) != 0) continue;
+    if (fcd.FcdNum.empty()) continue;
+    int frc = Fcd_Read(fcd);
+    if (frc != 0) {
+      // A follow-up of unknown type has neither slot nor priority; weighing
+      // or booking it could only cancel or insert the wrong thing.
+      Log_Entry(kTxtFcdRead, kValFcd, frc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
+      continue;
+    }
+
+    if (Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1) result = 1;
+    // Each handled booking is its own unit of work: a run that breaks off
+    // keeps what was carried over so far.
+    if (Db_Commit() == 1) ++MldCount.commits;
+  }
+  if (rc != END_OF_DATA) {
+    Log_Entry(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+  }
+  (void)BchVortag_Close();  // -1 after a failed open; nothing was held
+  return result;
+}

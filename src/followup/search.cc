@@ -1,0 +1,50 @@
+#include "followup/search.h"
+
+#include <cstdint>
+
+#include "db/bch.h"
+#include "db/fcd.h"
+#include "followup/run.h"
+#include "run/log.h"
+
+namespace {
+
+constexpr char kTrcTagMld[] = "\nTag mit Tagesmeldungen gefunden !\n";
+constexpr char kTrcStdMld[] = "\nTag mit Stundenmeldungen gefunden !\n";
+// A day whose message type carries this value in FcdFcd may be passed over once.
+constexpr std::int32_t kFcdPassOnce = 24;
+
+}  // namespace
+
+int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
+  int found = 0;
+  bool passed = false;
+  (void)TagAlt_Open(pnr, date);  // a failed open makes the first read fail
+  int rc = TagAlt_Read(last);
+  while (rc == 0) {
+    std::int32_t count = 0;
+    if (Bch_CountTagMld(last, count) == 0 && count != 0) {
+      FcdSatz fcd{};
+      fcd.FcdNum.assign(last.TagTgb.c_str());
+      (void)Fcd_Read(fcd);  // an unread type keeps an empty follow-up code and FcdFcd 0
+      if (!fcd.FcdFlg.empty()) {
+        Trace(kTrcTagMld);
+        Tag_Print(last);
+        found = 1;
+        break;
+      }
+      if (passed || fcd.FcdFcd != kFcdPassOnce) break;
+      passed = true;
+    }
+    count = 0;
+    if (Bch_CountStdMld(last, count) == 0 && count != 0) {
+      Trace(kTrcStdMld);
+      Tag_Print(last);
+      found = 1;
+      break;
+    }
+    rc = TagAlt_Read(last);
+  }
+  (void)TagAlt_Close();
+  return found;
+}

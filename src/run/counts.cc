@@ -1,0 +1,3 @@
+#include "run/counts.h"
+
+MldCounts MldCount{};

@@ -1,0 +1,18 @@
+// What a run did, for the summary the operator reads at its end.
+#ifndef PIRZOL_RUN_COUNTS_H_
+#define PIRZOL_RUN_COUNTS_H_
+
+#include <cstdint>
+
+struct MldCounts {
+  std::int32_t daysRead;    // placeholder days delivered by the driving cursor
+  std::int32_t daysFound;   // of them, days whose last message day was found
+  std::int32_t generated;   // follow-ups generated (Mld_Generate returned 1)
+  std::int32_t cancelled;   // bookings cancelled to function 45
+  std::int32_t failures;    // failures met ("Fehler" entries, written or not)
+  std::int32_t commits;     // COMMITs the server accepted
+};
+
+extern MldCounts MldCount;
+
+#endif  // PIRZOL_RUN_COUNTS_H_

@@ -1,0 +1,6 @@
+#include "run/runflags.h"
+
+std::FILE* LogFile = nullptr;
+int LogDetail = 0;
+int ConsoleTrace = 0;
+int KonsolMode = 0;
