@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <string>
+
+#include "config/pwd.h"
+#include "run/startup.h"
+#include "support/dbtest.h"
+
+namespace {
+
+// A configuration entry written by hand, for values the tool would refuse.
+std::string Entry(int number, const std::string& key, const std::string& value) {
+  char hex[512] = {};
+  EXPECT_EQ(Pwd_Encrypt(value.c_str(), hex, sizeof hex, "KORVANE"), 0);
+  return "[;" + key + ";]\n" + std::to_string(number) + ";" + key + ";" + hex + "\n";
+}
+
+class Batch : public DbTest {
+ protected:
+  void SetUp() override {
+    DbTest::SetUp();
+    ini_ = work_.File("pirzol.ini");
+    WriteIni(ini_, kTestUser, kTestPass, "localhost", db_);
+  }
+  RunResult Run(const std::string& mode, const std::string& sw) {
+    return RunProgram(PirzolBin(), {ini_, mode, sw}, work_.path());
+  }
+  std::string Log() { return ReadFile(work_.File("pirzol.log")); }
+  void WriteRawIni(const std::string& login, const std::string& pass, const std::string& host,
+                   const std::string& schema) {
+    std::ofstream out(ini_, std::ios::trunc);
+    out << Entry(1, "LOGIN", login) << Entry(2, "PASS", pass) << Entry(3, "NET8", host)
+        << Entry(4, "SCHEMA", schema);
+    out.close();
+    chmod(ini_.c_str(), 0600);
+  }
+  // One person continuing a sickness: the day before the placeholder day
+  // carries K, whose type is followed by KF.
+  void SeedSickness(const std::string& pnr) {
+    Seed("INSERT IGNORE INTO Qel131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu,"
+         " FcdFcd, FcdFlg) VALUES ('K', 1, 1, 0, 0, 5, 0, NULL, 'KF'),"
+         " ('KF', 1, 1, 0, 0, 5, 0, NULL, 'KF')");
+    Seed("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs,"
+         " TagHtv, TagHvs, TagHtn, TagHns) VALUES"
+         " ('" + pnr + "', CURDATE() - INTERVAL 1 DAY, CURDATE() - INTERVAL 1 DAY,"
+         " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '12:00:00'), CURDATE() - INTERVAL 1 DAY,"
+         " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '12:00:00'), '', 0, '', 0, '', 0),"
+         " ('" + pnr + "', CURDATE() - INTERVAL 2 DAY, CURDATE() - INTERVAL 2 DAY,"
+         " TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '07:00:00'), CURDATE() - INTERVAL 2 DAY,"
+         " TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '15:00:00'), 'K', 480, '', 0, '', 0)");
+    Seed("INSERT INTO Qel320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES"
+         " ('" + pnr + "', CURDATE() - INTERVAL 1 DAY, 1, 480),"
+         " ('" + pnr + "', CURDATE() - INTERVAL 2 DAY, 1, 480)");
+    Seed("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('" + pnr +
+         "', CURDATE() - INTERVAL 2 DAY, TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '00:00:00'), 1,"
+         " 'K')");
+    Seed("INSERT INTO Qel329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('" + pnr +
+         "', CURDATE() - INTERVAL 1 DAY, 'R8', 0)");
+    Seed("INSERT IGNORE INTO Qel140Azv (AzvNum, AzvGvo, AzvGbi, AzvSol, AzvSo2, AzvVhs, AzvHso,"
+         " AzvHs2, AzvHtv, AzvSta) VALUES ('R8', '2000-01-01', NULL, 480, 0, 0, 0, 0, 0, 0)");
+  }
+  std::string DottedYesterday() {
+    std::string y = Yesterday();
+    return y.substr(6, 2) + "." + y.substr(4, 2) + "." + y.substr(0, 4);
+  }
+  std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  }
+
+  TempDir work_;
+  std::string ini_;
+};
+
+TEST_F(Batch, FewerThanThreeParametersShowUsageAndTouchNothing) {
+  RunResult r = RunProgram(PirzolBin(), {ini_, "ZELTA"}, work_.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "Aufruf: pirzol [Param1] [Param2] [Param3]\n"
+            "Param1: Pfad der Inidatei\n"
+            "Param2: ZELTA/XXX ZELTA=Firmenkonsol.-Version\n"
+            "Param3: D/X D=Debug\n");
+  EXPECT_FALSE(FileExists(work_.File("pirzol.log")));
+  EXPECT_FALSE(FileExists(work_.File("pirzoltgb")));
+}
+
+TEST_F(Batch, NothingToDoLeavesAnEmptyParameterFileAndOnlyTheHeader) {
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(FileExists(work_.File("pirzoltgb")));
+  EXPECT_EQ(ReadFile(work_.File("pirzoltgb")), "");
+  std::string log = Log();
+  EXPECT_EQ(log.rfind("\nDatum: ", 0), 0u) << log;
+  EXPECT_NE(log.find("  Uhrzeit: "), std::string::npos);
+  EXPECT_NE(log.find("Info: Laufzusammenfassung Tage:0 Gefunden:0"), std::string::npos) << log;
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Batch, OnlyAnUpperCaseDSwitchesTheLogOn) {
+  for (const char* sw : {"X", "d"}) {
+    RunResult r = Run("XXX", sw);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(FileExists(work_.File("pirzol.log")));
+    EXPECT_EQ(Log(), "") << sw;
+  }
+  RunResult r = Run("XXX", "Dx");  // only the first character counts
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(Log(), "");
+}
+
+TEST_F(Batch, LogAboveOneMebibyteIsBegunAnew) {
+  const std::string log = work_.File("pirzol.log");
+  {
+    std::ofstream out(log, std::ios::binary);
+    out << std::string(1048576, 'a');
+  }
+  ASSERT_EQ(Run("XXX", "D").status, 0);
+  std::string kept = Log();
+  EXPECT_GT(kept.size(), 1048576u);
+  EXPECT_EQ(kept.substr(0, 3), "aaa");
+  {
+    std::ofstream out(log, std::ios::binary | std::ios::trunc);
+    out << std::string(1048577, 'a');
+  }
+  ASSERT_EQ(Run("XXX", "D").status, 0);
+  std::string fresh = Log();
+  EXPECT_LT(fresh.size(), 4096u);
+  EXPECT_EQ(fresh.rfind("\nDatum: ", 0), 0u);
+}
+
+TEST_F(Batch, FollowUpIsListedInBothLineFormatsAndTracedInOrder) {
+  SeedSickness("P1");
+  RunResult r = Run("XXX", "D");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(work_.File("pirzoltgb")), "P1      ," + DottedYesterday() + "\n");
+  const std::string& out = r.out;
+  size_t lesen = out.find("\nLesen TagSatz!\naktueller Tagsatz!!!\n\nTagPnr: P1\n");
+  size_t hit = out.find("\nTag mit Tagesmeldungen gefunden !\n");
+  size_t found = out.find("Tag mit letzter Meldung gefungen! Pnr: P1 Datum: " + Day(-2) + "!\n");
+  size_t begin = out.find("\nBeginn Meldungsverarbeitung!\naktueller Tagsatz!!!\n");
+  size_t gen = out.find("Beginn Meldung generieren!\n");
+  size_t end = out.find("\nEnde Meldungsverarbeitung!\naktueller Tagsatz!!!\n");
+  size_t param = out.find("Parametersatz in Datei schreiben: P1      ," + DottedYesterday() +
+                          "\n!\n");
+  ASSERT_NE(lesen, std::string::npos) << out;
+  EXPECT_LT(lesen, hit);
+  EXPECT_LT(hit, found);
+  EXPECT_LT(found, begin);
+  EXPECT_LT(begin, gen);
+  EXPECT_LT(gen, end);
+  EXPECT_LT(end, param);
+  EXPECT_NE(param, std::string::npos) << out;
+  EXPECT_NE(out.find("TagTgb: KF\nTagTgs: 480\n"), std::string::npos);
+
+  // Once more, consolidated: the database name leads, upper-cased, in 20.
+  Seed("DELETE FROM Qel321Bch WHERE BchFcd = 'KF'");
+  Seed("UPDATE Qel327Tag SET TagTgb = '', TagTgs = 0 WHERE TagTag = CURDATE() - INTERVAL 1 DAY");
+  r = Run("ZELTA", "X");
+  ASSERT_EQ(r.status, 0) << r.err;
+  char expect[100];
+  std::snprintf(expect, sizeof expect, "%-20s,%-8s,%-10s\n", Upper(db_).c_str(), "P1",
+                DottedYesterday().c_str());
+  EXPECT_EQ(ReadFile(work_.File("pirzoltgb")), expect);
+  // Anything but exactly ZELTA keeps the short form.
+  Seed("DELETE FROM Qel321Bch WHERE BchFcd = 'KF'");
+  Seed("UPDATE Qel327Tag SET TagTgb = '', TagTgs = 0 WHERE TagTag = CURDATE() - INTERVAL 1 DAY");
+  r = Run("ZELTAX", "X");
+  EXPECT_EQ(ReadFile(work_.File("pirzoltgb")), "P1      ," + DottedYesterday() + "\n");
+}
+
+TEST_F(Batch, FailedConnectionIsLoggedWithoutThePassword) {
+  WriteIni(ini_, kTestUser, "Geheim-42", "localhost", db_);
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("(1045)"), std::string::npos) << r.err;
+  EXPECT_NE(Log().find("Fehler(DB-Connect)! RC:1045 Name:pirzol Pwd:******** Net:localhost\n"),
+            std::string::npos)
+      << Log();
+  EXPECT_EQ((r.out + r.err + Log()).find("Geheim-42"), std::string::npos);
+  EXPECT_FALSE(FileExists(work_.File("pirzoltgb")));
+
+  r = Run("XXX", "X");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(Log().find("RC:1045", Log().find("RC:1045") + 1), std::string::npos);
+}
+
+TEST_F(Batch, OverlongValuesAndPathAreRefusedBeforeConnecting) {
+  WriteRawIni(std::string(51, 'u'), kTestPass, "localhost", db_ + ".");
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("LOGIN"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("uuuuuuuuuu"), std::string::npos);
+
+  WriteRawIni(kTestUser, kTestPass, "localhost", std::string(21, 'p') + ".");
+  r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("SCHEMA"), std::string::npos) << r.err;
+
+  std::string longPath = work_.path() + "/" + std::string(100, 'x');
+  r = RunProgram(PirzolBin(), {longPath, "XXX", "D"}, work_.path());
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("99"), std::string::npos);
+}
+
+TEST_F(Batch, ValuesAtTheirLimitsAndTheDroppedCharacterWork) {
+  // A five-character value ending in a full stop names a four-character database.
+  admin_->Exec("CREATE DATABASE IF NOT EXISTS pzab");
+  WriteRawIni(kTestUser, kTestPass, "localhost", "pzab.");
+  RunResult r = Run("XXX", "D");
+  admin_->Exec("DROP DATABASE pzab");
+  // The database has no tables, so the run starts, fails to read, and says so.
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(Log().find("Fehler(Cur_open): Tagsatz(+TgbSol) lesen! RC:1146\n"), std::string::npos)
+      << Log();
+}
+
+TEST_F(Batch, EmptySchemaConnectsWithoutDatabaseAndEndsIncomplete) {
+  WriteRawIni(kTestUser, kTestPass, "localhost", "");
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(Log().find("Fehler(Cur_open): Tagsatz(+TgbSol) lesen! RC:1046\n"), std::string::npos)
+      << Log();
+  EXPECT_NE(Log().find("Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! RC:-1\n"), std::string::npos);
+}
+
+TEST_F(Batch, SecondRunWhileTheLockIsHeldChangesNothing) {
+  SeedSickness("P1");
+  AdminSession other;
+  ASSERT_EQ(other.Query("SELECT GET_LOCK('pirzol." + Upper(db_) + "', 0)")[0][0], "1");
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("lock"), std::string::npos) << r.err;
+  EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch")[0][0], "1");
+}
+
+TEST_F(Batch, ReadableConfigurationFileIsWarnedAbout) {
+  chmod(ini_.c_str(), 0644);
+  RunResult r = Run("XXX", "X");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("warning: the configuration file"), std::string::npos) << r.err;
+}
+
+TEST(StrUpper, ChangesOnlyAsciiLetters) {
+  char text[] = "pz\xe4t_1a.";
+  EXPECT_STREQ(Str_Upper(text), "PZ\xe4T_1A.");
+}
+
+}  // namespace
