@@ -70,7 +70,11 @@ class DayMessageReads : public BchTest {
  protected:
   void SetUp() override {
     BchTest::SetUp();
-    for (int fkt : {1, 2, 3, 4, 45}) Book(kPnr, day_, std::to_string(fkt + 10) + "0000", fkt);
+    Book(kPnr, day_, "110000", 1);
+    Book(kPnr, day_, "120000", 2);
+    Book(kPnr, day_, "130000", 3);
+    Book(kPnr, day_, "140000", 4);
+    Book(kPnr, day_, "150000", 45);
     Book(kPnr, next_, "080000", 1);
     Book(kOther, day_, "080000", 1);
   }
