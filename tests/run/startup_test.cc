@@ -6,73 +6,11 @@
 
 #include "config/pwd.h"
 #include "run/startup.h"
-#include "support/dbtest.h"
+#include "support/batch.h"
 
 namespace {
 
-// A configuration entry written by hand, for values the tool would refuse.
-std::string Entry(int number, const std::string& key, const std::string& value) {
-  char hex[512] = {};
-  EXPECT_EQ(Pwd_Encrypt(value.c_str(), hex, sizeof hex, "KORVANE"), 0);
-  return "[;" + key + ";]\n" + std::to_string(number) + ";" + key + ";" + hex + "\n";
-}
-
-class Batch : public DbTest {
- protected:
-  void SetUp() override {
-    DbTest::SetUp();
-    ini_ = work_.File("pirzol.ini");
-    WriteIni(ini_, kTestUser, kTestPass, "localhost", db_);
-  }
-  RunResult Run(const std::string& mode, const std::string& sw) {
-    return RunProgram(PirzolBin(), {ini_, mode, sw}, work_.path());
-  }
-  std::string Log() { return ReadFile(work_.File("pirzol.log")); }
-  void WriteRawIni(const std::string& login, const std::string& pass, const std::string& host,
-                   const std::string& schema) {
-    std::ofstream out(ini_, std::ios::trunc);
-    out << Entry(1, "LOGIN", login) << Entry(2, "PASS", pass) << Entry(3, "NET8", host)
-        << Entry(4, "SCHEMA", schema);
-    out.close();
-    chmod(ini_.c_str(), 0600);
-  }
-  // One person continuing a sickness: the day before the placeholder day
-  // carries K, whose type is followed by KF.
-  void SeedSickness(const std::string& pnr) {
-    Seed("INSERT IGNORE INTO Qel131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu,"
-         " FcdFcd, FcdFlg) VALUES ('K', 1, 1, 0, 0, 5, 0, NULL, 'KF'),"
-         " ('KF', 1, 1, 0, 0, 5, 0, NULL, 'KF')");
-    Seed("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs,"
-         " TagHtv, TagHvs, TagHtn, TagHns) VALUES"
-         " ('" + pnr + "', CURDATE() - INTERVAL 1 DAY, CURDATE() - INTERVAL 1 DAY,"
-         " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '12:00:00'), CURDATE() - INTERVAL 1 DAY,"
-         " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '12:00:00'), '', 0, '', 0, '', 0),"
-         " ('" + pnr + "', CURDATE() - INTERVAL 2 DAY, CURDATE() - INTERVAL 2 DAY,"
-         " TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '07:00:00'), CURDATE() - INTERVAL 2 DAY,"
-         " TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '15:00:00'), 'K', 480, '', 0, '', 0)");
-    Seed("INSERT INTO Qel320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) VALUES"
-         " ('" + pnr + "', CURDATE() - INTERVAL 1 DAY, 1, 480),"
-         " ('" + pnr + "', CURDATE() - INTERVAL 2 DAY, 1, 480)");
-    Seed("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('" + pnr +
-         "', CURDATE() - INTERVAL 2 DAY, TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '00:00:00'), 1,"
-         " 'K')");
-    Seed("INSERT INTO Qel329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES ('" + pnr +
-         "', CURDATE() - INTERVAL 1 DAY, 'R8', 0)");
-    Seed("INSERT IGNORE INTO Qel140Azv (AzvNum, AzvGvo, AzvGbi, AzvSol, AzvSo2, AzvVhs, AzvHso,"
-         " AzvHs2, AzvHtv, AzvSta) VALUES ('R8', '2000-01-01', NULL, 480, 0, 0, 0, 0, 0, 0)");
-  }
-  std::string DottedYesterday() {
-    std::string y = Yesterday();
-    return y.substr(6, 2) + "." + y.substr(4, 2) + "." + y.substr(0, 4);
-  }
-  std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-  }
-
-  TempDir work_;
-  std::string ini_;
-};
+class Batch : public BatchTest {};
 
 TEST_F(Batch, FewerThanThreeParametersShowUsageAndTouchNothing) {
   RunResult r = RunProgram(PirzolBin(), {ini_, "ZELTA"}, work_.path());

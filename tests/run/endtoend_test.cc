@@ -1,0 +1,151 @@
+// The whole night's batch through its binary on the demo's persons, plus one
+// hour-message person handled last.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/batch.h"
+
+namespace {
+
+class EndToEnd : public BatchTest {
+ protected:
+  void SetUp() override {
+    BatchTest::SetUp();
+    SeedDemo();
+    // Sorted last: its follow-up is made durable by the run's final commit only.
+    Seed("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs,"
+         " TagHtv, TagHvs, TagHtn, TagHns) VALUES"
+         " ('10000099', CURDATE() - INTERVAL 1 DAY, CURDATE() - INTERVAL 1 DAY,"
+         "  TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '12:00:00'), CURDATE() - INTERVAL 1 DAY,"
+         "  TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '12:00:00'), '', 0, '', 0, '', 0),"
+         " ('10000099', CURDATE() - INTERVAL 2 DAY, CURDATE() - INTERVAL 2 DAY,"
+         "  TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '07:00:00'), CURDATE() - INTERVAL 2 DAY,"
+         "  TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '15:30:00'), '', 0, '', 0, '', 0)");
+    Seed("INSERT INTO Qel320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) SELECT TagPnr, TagTag, 1, 480"
+         " FROM Qel327Tag WHERE TagPnr = '10000099'");
+    Seed("INSERT INTO Qel329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta)"
+         " VALUES ('10000099', CURDATE() - INTERVAL 1 DAY, 'VZ40', 0)");
+    Seed("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('10000099',"
+         " CURDATE() - INTERVAL 2 DAY, TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '09:15:00'), 24,"
+         " 'DR')");
+  }
+  // The accounted day as another connection sees it, one row per person.
+  Rows Slots() {
+    return Committed("SELECT TagPnr, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns FROM " + db_ +
+                     ".Qel327Tag WHERE TagTag = CURDATE() - INTERVAL 1 DAY ORDER BY TagPnr");
+  }
+  Rows Bookings() {
+    return Committed("SELECT BchPnr, DATE_FORMAT(BchUhr, '%H:%i:%s'), BchFkt, BchFcd FROM " + db_ +
+                     ".Qel321Bch WHERE BchVon = CURDATE() - INTERVAL 1 DAY"
+                     " ORDER BY BchPnr, BchUhr, BchFkt");
+  }
+};
+
+// Everything outside the accounted day's slots and bookings: the run must
+// leave it as it was.
+std::string Untouched(AdminSession* admin, const std::string& db) {
+  std::string sums;
+  for (const char* table : {"Qel131Fcd", "Qel140Azv", "Qel320Tgb", "Qel329Ztg"}) {
+    sums += admin->Query("CHECKSUM TABLE " + db + "." + table)[0][1] + ",";
+  }
+  sums += admin->Query("SELECT COUNT(*), SUM(CRC32(CONCAT_WS('|', TagPnr, TagTag, TagTgb, TagTgs,"
+                       " TagHtv, TagHvs, TagHtn, TagHns))) FROM " + db +
+                       ".Qel327Tag WHERE TagTag < CURDATE() - INTERVAL 1 DAY")[0][1] + ",";
+  sums += admin->Query("SELECT SUM(CRC32(CONCAT_WS('|', BchPnr, BchVon, BchUhr, BchFkt, BchFcd,"
+                       " BchDat))) FROM " + db +
+                       ".Qel321Bch WHERE BchVon < CURDATE() - INTERVAL 1 DAY")[0][0];
+  return sums;
+}
+
+const Rows kSlots = {
+    {"10000001", "KF", "480", "", "0", "", "0"},   // sickness carried, value of the rule
+    {"10000002", "", "0", "UHF", "240", "", "0"},  // half-day leave, halved
+    {"10000003", "", "0", "", "0", "DRF", "120"},  // hour message, fixed value
+    {"10000004", "KF", "480", "", "0", "", "0"},   // flexitime day cancelled for it
+    {"10000005", "", "0", "", "0", "", "0"},       // special leave stopped it
+    {"10000006", "", "0", "", "0", "", "0"},       // no target time
+    {"10000007", "", "0", "", "0", "", "0"},       // search gave up
+    {"10000099", "", "0", "", "0", "DRF", "120"},  // hour message, handled last
+};
+
+TEST_F(EndToEnd, OneNightChangesExactlyTheFollowUpsAndCommitsThemAll) {
+  const std::string before = Untouched(admin_, db_);
+  RunResult r = Run("ZELTA", "D");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("8 placeholder days read, 7 last message days found, 5 follow-ups"
+                       " generated, 1 bookings cancelled, 0 failures, 6 commits; exit status 0"),
+            std::string::npos)
+      << r.err;
+
+  std::string params;
+  for (const char* pnr : {"10000001", "10000002", "10000003", "10000004", "10000099"}) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%-20s,%-8s,%-10s\n", Upper(db_).c_str(), pnr,
+                  DottedYesterday().c_str());
+    params += line;
+  }
+  EXPECT_EQ(ParamFile(), params);
+
+  // Seen from a connection opened after the run: everything is committed,
+  // the last person's hour-message follow-up too.
+  EXPECT_EQ(Slots(), kSlots);
+  const Rows kBookings = {
+      {"10000001", "00:00:00", "1", "KF"},  {"10000002", "00:00:00", "2", "UHF"},
+      {"10000003", "00:00:00", "3", "DRF"}, {"10000004", "00:00:00", "1", "KF"},
+      {"10000004", "00:00:00", "45", "GL"}, {"10000005", "00:00:00", "1", "SU"},
+      {"10000099", "00:00:00", "3", "DRF"},
+  };
+  EXPECT_EQ(Bookings(), kBookings);
+  EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch WHERE BchFkt = 45 AND"
+                      " BchDat IS NOT NULL AND BchErf = 'Korvane'")[0][0],
+            "1");
+  EXPECT_EQ(Untouched(admin_, db_), before);
+
+  const std::string log = Log();
+  for (const char* pnr : {"10000001", "10000002", "10000003", "10000004", "10000099"}) {
+    EXPECT_NE(log.find(std::string("Info: Buchung eingepflegt! RC:0 Pnr:") + pnr),
+              std::string::npos)
+        << pnr;
+  }
+  EXPECT_NE(log.find("Pnr:10000006"), std::string::npos) << log;  // the target-time notice
+  EXPECT_EQ(log.find("Fehler("), std::string::npos) << log;
+  EXPECT_NE(log.find("Info: Laufzusammenfassung Tage:8 Gefunden:7 Generiert:5 Storniert:1"
+                     " Fehler:0 Commits:6 Status:0"),
+            std::string::npos);
+}
+
+// The same night run again: nothing is booked twice. Each follow-up finds
+// its own earlier copy on the day, of equal priority with the tie rule that
+// cancels, so the copy goes to function 45 and a fresh one is booked. A
+// cancelled booking already at that time (10000004's flexitime day, then
+// from the third run on every older copy) is deleted first (the 1062 path).
+// The slots already hold their values, so each day update reports that
+// nothing changed, which is logged as a failure.
+TEST_F(EndToEnd, RunningTheSameNightAgainBooksNothingTwice) {
+  ASSERT_EQ(Run("XXX", "X").status, 0);
+  const Rows kAgain = {
+      {"10000001", "00:00:00", "1", "KF"},   {"10000001", "00:00:00", "45", "KF"},
+      {"10000002", "00:00:00", "2", "UHF"},  {"10000002", "00:00:00", "45", "UHF"},
+      {"10000003", "00:00:00", "3", "DRF"},  {"10000003", "00:00:00", "45", "DRF"},
+      {"10000004", "00:00:00", "1", "KF"},   {"10000004", "00:00:00", "45", "KF"},
+      {"10000005", "00:00:00", "1", "SU"},   {"10000099", "00:00:00", "3", "DRF"},
+      {"10000099", "00:00:00", "45", "DRF"},
+  };
+  for (int run = 2; run <= 3; ++run) {
+    RunResult r = Run("XXX", "D");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Bookings(), kAgain) << "run " << run;
+    EXPECT_EQ(Slots(), kSlots) << "run " << run;
+    EXPECT_NE(r.err.find("5 follow-ups generated, 5 bookings cancelled, 5 failures"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(Log().find("Fehler(Tag_Update): TagesSatz aktualisieren! RC:-1 Pnr:10000001"),
+              std::string::npos);
+    EXPECT_EQ(ParamFile(), "10000001," + DottedYesterday() + "\n10000002," + DottedYesterday() +
+                               "\n10000003," + DottedYesterday() + "\n10000004," +
+                               DottedYesterday() + "\n10000099," + DottedYesterday() + "\n");
+  }
+}
+
+}  // namespace
