@@ -12,7 +12,8 @@ namespace {
 constexpr char kLogName[] = "pirzol.log";
 constexpr long kLogLimit = 1048576;
 
-void WriteEntry(const char* text, const char* values, std::va_list ap) {
+[[gnu::format(printf, 2, 0)]] void WriteEntry(const char* text, const char* values,
+                                             std::va_list ap) {
   std::fputs(text, LogFile);
   std::vfprintf(LogFile, values, ap);
   // Flushed per entry: the log is what an operator reads after a run that
