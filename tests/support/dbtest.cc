@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <memory>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -28,9 +31,9 @@ struct AdminSession::Impl {
   MYSQL handle;
 };
 
-AdminSession::AdminSession() : impl_(new Impl) {
+AdminSession::AdminSession(const char* socket) : impl_(new Impl) {
   mysql_init(&impl_->handle);
-  if (mysql_real_connect(&impl_->handle, "localhost", kTestUser, kTestPass, nullptr, 0, nullptr,
+  if (mysql_real_connect(&impl_->handle, "localhost", kTestUser, kTestPass, nullptr, 0, socket,
                          0) == nullptr) {
     ADD_FAILURE() << "admin connect: " << mysql_error(&impl_->handle)
                   << " (is MYSQL_UNIX_PORT set to the private server?)";
@@ -161,18 +164,30 @@ TempDir::~TempDir() {
   if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path_.c_str());
 }
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+Spawned SpawnProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& dir, const std::vector<std::string>& env,
                      const std::string& input) {
-  RunResult result;
-  TempDir io;
-  std::string inPath = io.File("stdin"), outPath = io.File("stdout"), errPath = io.File("stderr");
+  Spawned child;
+  child.io = std::make_shared<TempDir>();
+  std::string inPath = child.io->File("stdin");
   {
     std::ofstream in(inPath, std::ios::binary);
     in << input;
   }
-  pid_t pid = fork();
-  if (pid == 0) {
+  // Under PIRZOL_VALGRIND the batch itself runs under valgrind's memcheck;
+  // any error it finds becomes the exit status 99.
+  std::vector<std::string> command;
+  const char* valgrind = std::getenv("PIRZOL_VALGRIND");
+  if (valgrind != nullptr && *valgrind != '\0' && program == PirzolBin()) {
+    command = {valgrind, "--quiet", "--error-exitcode=99", "--leak-check=full",
+               "--show-leak-kinds=definite,indirect,possible",
+               "--errors-for-leak-kinds=definite,indirect,possible"};
+  }
+  command.push_back(program);
+  command.insert(command.end(), args.begin(), args.end());
+  const std::string outPath = child.io->File("stdout"), errPath = child.io->File("stderr");
+  child.pid = fork();
+  if (child.pid == 0) {
     if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(127);
     int fin = open(inPath.c_str(), O_RDONLY);
     int fout = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -182,18 +197,40 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     dup2(ferr, 2);
     for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
+  return child;
+}
+
+RunResult WaitProgram(const Spawned& child, int timeoutSeconds) {
+  RunResult result;
   int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
+  pid_t done = 0;
+  for (int waited = 0; waited < timeoutSeconds * 100; ++waited) {
+    done = waitpid(child.pid, &status, WNOHANG);
+    if (done != 0) break;
+    usleep(10000);
+  }
+  if (done == 0) {
+    ADD_FAILURE() << "program did not end within " << timeoutSeconds << " s";
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, &status, 0);
+    result.status = -2;
+  } else {
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  result.out = ReadFile(child.io->File("stdout"));
+  result.err = ReadFile(child.io->File("stderr"));
   return result;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& dir, const std::vector<std::string>& env,
+                     const std::string& input) {
+  return WaitProgram(SpawnProgram(program, args, dir, env, input));
 }
 
 std::string PirzolBin() { return Env("PIRZOL_BIN"); }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ constexpr char kDatePass[] = "pirzol-date";
 // every statement, so what it seeds is there for the program to read.
 class AdminSession {
  public:
-  AdminSession();
+  // On the private server of the test run, or on the one at socket.
+  explicit AdminSession(const char* socket = nullptr);
   ~AdminSession();
   AdminSession(const AdminSession&) = delete;
   AdminSession& operator=(const AdminSession&) = delete;
@@ -81,6 +83,18 @@ struct RunResult {
   std::string out;  // standard output
   std::string err;  // standard error
 };
+
+// A program started and not yet waited for.
+struct Spawned {
+  int pid = -1;
+  std::shared_ptr<TempDir> io;  // its standard input and outputs
+};
+Spawned SpawnProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& dir, const std::vector<std::string>& env = {},
+                     const std::string& input = "");
+// Waits for it; a program still running after timeoutSeconds is killed and
+// fails the test (status -2), so a hang cannot stall the run.
+RunResult WaitProgram(const Spawned& child, int timeoutSeconds = 600);
 
 // Runs program with args in folder dir, with extra environment entries
 // ("NAME=value") and the given standard input.
