@@ -117,8 +117,13 @@ int Cur_Read(Cursor& cur, MYSQL_ROW& row) {
   if (cur.result == nullptr) return -1;
   if (static_cast<std::uint64_t>(cur.rows) >= mysql_num_rows(cur.result)) return END_OF_DATA;
   row = mysql_fetch_row(cur.result);
-  DbErrNo = static_cast<int>(mysql_errno(&DbHandle));
-  if (DbErrNo != 0 || row == nullptr) {
+  // A row handed out of a stored result is a success whatever the handle
+  // says: its error number is still that of the last failed statement, and
+  // taking it here would end the caller's walk over its rows, the batch's
+  // walk over the day records included, because a statement in between was
+  // refused.
+  DbErrNo = row == nullptr ? static_cast<int>(mysql_errno(&DbHandle)) : 0;
+  if (row == nullptr) {
     DbErrText = mysql_error(&DbHandle);
     return -1;
   }

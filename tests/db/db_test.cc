@@ -73,6 +73,18 @@ TEST_F(Session, TwoCursorsOpenAtOnceHandOutTheirOwnRows) {
   EXPECT_EQ(Cur_Close(b), 0);
 }
 
+TEST_F(Session, RefusedStatementBetweenReadsDoesNotEndAStoredResult) {
+  Cursor a{"SELECT FcdNum FROM Qel131Fcd ORDER BY FcdNum", nullptr, 0};
+  ASSERT_EQ(Cur_Open(a), 0);
+  MYSQL_ROW row = nullptr;
+  ASSERT_EQ(Cur_Read(a, row), 0);
+  Cursor bad{"UPDATE NoSuchTable SET x = 1", nullptr, 0};
+  EXPECT_EQ(Cur_Open(bad), 1146);
+  EXPECT_EQ(Cur_Read(a, row), 0);
+  EXPECT_STREQ(row[0], "S");
+  EXPECT_EQ(Cur_Close(a), 0);
+}
+
 TEST_F(Session, ChangesStayInvisibleToOthersUntilCommitted) {
   Cursor ins{"INSERT INTO Qel131Fcd (FcdNum, FcdTyp) VALUES ('N', 1)", nullptr, 0};
   ASSERT_EQ(Cur_Open(ins), 0);
