@@ -143,4 +143,65 @@ TEST_F(OwnServerBatch, ServerKilledMidRunLeavesEachPersonWhollyDoneOrUntouched) 
   EXPECT_EQ(done + std::atoi(states[0][1].c_str()), kPersons);
 }
 
+class Batch : public BatchTest {};
+
+// Neither the parameter file nor the log can be opened (each name is taken by
+// a folder, which stops root too): the database work is still done and
+// committed, the lost lines are traced, and the run reports itself incomplete.
+TEST_F(Batch, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
+  SeedSickness("P1");
+  ASSERT_EQ(mkdir(work_.File("pirzoltgb").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(work_.File("pirzol.log").c_str(), 0755), 0);
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("cannot create the parameter file pirzoltgb"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("pirzol.log"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("Parametersatz in Datei schreiben: P1      ," + DottedYesterday()),
+            std::string::npos);
+  EXPECT_EQ(Committed("SELECT TagTgb, TagTgs FROM " + db_ +
+                      ".Qel327Tag WHERE TagTag = CURDATE() - INTERVAL 1 DAY"),
+            (Rows{{"KF", "480"}}));
+  EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch WHERE BchFcd = 'KF'")[0][0],
+            "1");
+}
+
+// The server refuses two statements in the middle of the night: the slot
+// update of an hour-message person (the last statement of that person) and
+// the cancellation of a weaker booking. Both are logged and the run goes on
+// with every later person.
+TEST_F(Batch, RefusedStatementsMidRunAreLoggedAndTheRunGoesOn) {
+  SeedDemo();
+  admin_->Exec("CREATE TRIGGER refuse_slots BEFORE UPDATE ON Qel327Tag FOR EACH ROW"
+               " IF NEW.TagPnr = '10000003' THEN"
+               " SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'slots locked'; END IF");
+  admin_->Exec("CREATE TRIGGER refuse_cancel BEFORE UPDATE ON Qel321Bch FOR EACH ROW"
+               " IF NEW.BchPnr = '10000004' THEN"
+               " SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'bookings locked'; END IF");
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("6 last message days found, 4 follow-ups generated, 0 bookings cancelled,"
+                       " 3 failures"),
+            std::string::npos)
+      << r.err;
+  const std::string log = Log();
+  EXPECT_NE(log.find("RC:1644 Pnr:10000003"), std::string::npos) << log;
+  EXPECT_NE(log.find("RC:1644 Pnr:10000004"), std::string::npos) << log;
+  EXPECT_NE(log.find("RC:1062 Pnr:10000004"), std::string::npos) << log;
+  EXPECT_EQ(ParamFile(), "10000001," + DottedYesterday() + "\n10000002," + DottedYesterday() +
+                             "\n10000003," + DottedYesterday() + "\n10000004," +
+                             DottedYesterday() + "\n");
+  // The refused cancellation lets the follow-up through, but its insert then
+  // meets the booking it could not cancel (same person, day, time and
+  // function: 1062) while the slot is still written; the hour-message
+  // booking stands without its slot.
+  EXPECT_EQ(Committed("SELECT BchPnr, BchFkt, BchFcd FROM " + db_ + ".Qel321Bch"
+                      " WHERE BchVon = CURDATE() - INTERVAL 1 DAY AND BchPnr IN"
+                      " ('10000003', '10000004') ORDER BY BchPnr, BchFkt"),
+            (Rows{{"10000003", "3", "DRF"}, {"10000004", "1", "GL"}}));
+  EXPECT_EQ(Committed("SELECT TagPnr, TagHtn, TagTgb FROM " + db_ + ".Qel327Tag WHERE TagTag ="
+                      " CURDATE() - INTERVAL 1 DAY AND TagPnr IN ('10000003', '10000004')"
+                      " ORDER BY TagPnr"),
+            (Rows{{"10000003", "", ""}, {"10000004", "", "KF"}}));
+}
+
 }  // namespace
