@@ -143,12 +143,12 @@ TEST_F(OwnServerBatch, ServerKilledMidRunLeavesEachPersonWhollyDoneOrUntouched) 
   EXPECT_EQ(done + std::atoi(states[0][1].c_str()), kPersons);
 }
 
-class Batch : public BatchTest {};
+class Faults : public BatchTest {};
 
 // Neither the parameter file nor the log can be opened (each name is taken by
 // a folder, which stops root too): the database work is still done and
 // committed, the lost lines are traced, and the run reports itself incomplete.
-TEST_F(Batch, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
+TEST_F(Faults, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
   SeedSickness("P1");
   ASSERT_EQ(mkdir(work_.File("pirzoltgb").c_str(), 0755), 0);
   ASSERT_EQ(mkdir(work_.File("pirzol.log").c_str(), 0755), 0);
@@ -169,7 +169,7 @@ TEST_F(Batch, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
 // update of an hour-message person (the last statement of that person) and
 // the cancellation of a weaker booking. Both are logged and the run goes on
 // with every later person.
-TEST_F(Batch, RefusedStatementsMidRunAreLoggedAndTheRunGoesOn) {
+TEST_F(Faults, RefusedStatementsMidRunAreLoggedAndTheRunGoesOn) {
   SeedDemo();
   admin_->Exec("CREATE TRIGGER refuse_slots BEFORE UPDATE ON Qel327Tag FOR EACH ROW"
                " IF NEW.TagPnr = '10000003' THEN"
