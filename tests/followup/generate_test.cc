@@ -8,29 +8,13 @@
 #include "run/counts.h"
 #include "run/runflags.h"
 #include "support/dbtest.h"
+#include "support/logcapture.h"
 
 namespace {
 
 constexpr char kPnr[] = "00004711";
 
 // Points the run's log at a file of the test's own for as long as it lives.
-class LogCapture {
- public:
-  explicit LogCapture(int detail) {
-    LogFile = std::fopen(dir_.File("pirzol.log").c_str(), "w");
-    LogDetail = detail;
-  }
-  ~LogCapture() {
-    if (LogFile != nullptr) std::fclose(LogFile);
-    LogFile = nullptr;
-    LogDetail = 0;
-  }
-  std::string Text() const { return ReadFile(dir_.File("pirzol.log")); }
-
- private:
-  TempDir dir_;
-};
-
 // Yesterday's day record with all three slots taken; the person's rule on
 // that day holds six distinct values, so each selector shows which it took.
 class GenerateTest : public DbTest {

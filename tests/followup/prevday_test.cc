@@ -8,27 +8,11 @@
 #include "run/counts.h"
 #include "run/runflags.h"
 #include "support/dbtest.h"
+#include "support/logcapture.h"
 
 namespace {
 
 constexpr char kPnr[] = "00004711";
-
-class LogCapture {
- public:
-  explicit LogCapture(int detail) {
-    LogFile = std::fopen(dir_.File("pirzol.log").c_str(), "w");
-    LogDetail = detail;
-  }
-  ~LogCapture() {
-    if (LogFile != nullptr) std::fclose(LogFile);
-    LogFile = nullptr;
-    LogDetail = 0;
-  }
-  std::string Text() const { return ReadFile(dir_.File("pirzol.log")); }
-
- private:
-  TempDir dir_;
-};
 
 // Day messages booked five days ago are carried over to yesterday, whose
 // record has empty slots. Message types, by code:
