@@ -29,7 +29,9 @@ MYSQL Handle;
 
 // Sends one statement and stores its result, as the batch's cursors do.
 int Send(const char* sql) {
-  if (mysql_real_query(&Handle, sql, std::strlen(sql)) != 0) return static_cast<int>(mysql_errno(&Handle));
+  if (mysql_real_query(&Handle, sql, std::strlen(sql)) != 0) {
+    return static_cast<int>(mysql_errno(&Handle));
+  }
   MYSQL_RES* res = mysql_store_result(&Handle);
   if (res != nullptr) mysql_free_result(res);
   return static_cast<int>(mysql_errno(&Handle));
