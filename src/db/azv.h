@@ -20,7 +20,7 @@ struct AzvSatz {
 static_assert(std::is_trivially_copyable_v<AzvSatz>);
 
 // The rule of pnr's active assignment starting on date (YYYYMMDD), valid on
-// that date, into azv. 0, END_OF_DATA, -1 or the server's error.
+// that date, into azv. 0, END_OF_DATA or the client's or server's error.
 [[nodiscard]] int Azv_Read(const char* pnr, const char* date, AzvSatz& azv);
 
 #endif  // PIRZOL_DB_AZV_H_

@@ -136,7 +136,7 @@ int Bch_Update(const BchSatz& bch, std::int32_t fkt) {
   int rc = Cur_Open(cur);
   if (rc != 0) return rc;
   (void)Cur_Close(cur);  // an UPDATE stores no result set, so this answers -1
-  return Db_AffectedRows() == 0 ? -1 : 0;
+  return Db_AffectedRows() == 0 ? DB_NO_ROW_CHANGED : 0;
 }
 
 int Bch_Delete(const BchSatz& bch, std::int32_t fkt) {

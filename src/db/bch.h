@@ -48,7 +48,8 @@ int BchAbrTag_Close();
 int BchStdMld_Close();
 
 // Gives the booking of bch's person, date, time and function the function
-// fkt: 0 when a row changed, -1 when none did, else the server's error (1062).
+// fkt: 0 when a row changed, DB_NO_ROW_CHANGED when none did, else the
+// server's error (1062).
 [[nodiscard]] int Bch_Update(const BchSatz& bch, std::int32_t fkt);
 // Deletes the bookings of bch's person, date and time with function fkt;
 // deleting nothing is a success (0).

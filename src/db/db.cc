@@ -15,15 +15,53 @@ MYSQL DbHandle;
 bool DbInitialised = false;
 int DbErrNo = 0;
 const char* DbErrText = "";
+// The transaction since the last COMMIT or ROLLBACK.
+bool TxnChanged = false;
+int TxnError = 0;
+char TxnErrText[160] = {};
 
 constexpr char kSetAutocommit[] = "SET AUTOCOMMIT = 0";
+// A lock held by a terminal's session must not hold the night up for the
+// server's default of 50 s per statement; a shorter setting of the server's
+// own is kept.
+constexpr char kSetLockWait[] =
+    "SET SESSION innodb_lock_wait_timeout = LEAST(@@GLOBAL.innodb_lock_wait_timeout, 10)";
 constexpr char kCommit[] = "COMMIT";
+constexpr char kRollback[] = "ROLLBACK";
 constexpr char kTableCase[] = "SELECT @@lower_case_table_names";
 constexpr char kGetLock[] = "SELECT GET_LOCK('pirzol.%s', 0)";
+constexpr char kYesterday[] = "SELECT DATE_FORMAT(CURDATE() - INTERVAL 1 DAY, '%Y%m%d')";
+
+// Answers after which the server no longer holds the transaction and the
+// session cannot go on: the connection is gone or was killed, the server is
+// shutting down, or a cluster node has left the primary component.
+bool LostSession(int rc) {
+  return rc == 2006 || rc == 2013 || rc == 2055 || rc == 1927 || rc == 1053 || rc == 1047;
+}
 
 void RecordError() {
   DbErrNo = static_cast<int>(mysql_errno(&DbHandle));
   DbErrText = mysql_error(&DbHandle);
+  if (TxnError == 0 && (Db_Retryable(DbErrNo) != 0 || LostSession(DbErrNo))) {
+    TxnError = DbErrNo;
+    std::snprintf(TxnErrText, sizeof TxnErrText, "%s", DbErrText);
+  }
+}
+
+// Sends a statement that ends the transaction, whatever error stands.
+int SendEnd(const char* text) {
+  if (!DbInitialised) {
+    DbErrNo = 2006;
+    DbErrText = "not connected";
+    TxnError = DbErrNo;
+    std::snprintf(TxnErrText, sizeof TxnErrText, "%s", DbErrText);
+    return DbErrNo;
+  }
+  if (mysql_real_query(&DbHandle, text, std::strlen(text)) != 0) {
+    RecordError();
+    return DbErrNo;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -36,12 +74,18 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
     return DbErrNo;
   }
   DbInitialised = true;
+  TxnChanged = false;
+  TxnError = 0;
   // Bounded waits: a batch that hangs on a dead server holds up the night.
   unsigned int connectTimeout = 30;
   unsigned int ioTimeout = 600;
   mysql_options(&DbHandle, MYSQL_OPT_CONNECT_TIMEOUT, &connectTimeout);
   mysql_options(&DbHandle, MYSQL_OPT_READ_TIMEOUT, &ioTimeout);
   mysql_options(&DbHandle, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
+  // Every record field holds bytes, and the log writes Windows-1252, which
+  // the server calls latin1; with the client's default utf8mb4 a code like
+  // "\xDCSt" would arrive as four bytes and be cut.
+  mysql_options(&DbHandle, MYSQL_SET_CHARSET_NAME, "latin1");
   const char* db = (database == nullptr || database[0] == '\0') ? nullptr : database;
   if (mysql_real_connect(&DbHandle, host, user, pwd, db, 0, nullptr, 0) == nullptr) {
     RecordError();
@@ -49,6 +93,8 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
   }
   Cursor set{kSetAutocommit, nullptr, 0};
   (void)Cur_Open(set);  // a refused SET leaves autocommit as the server has it
+  Cursor wait{kSetLockWait, nullptr, 0};
+  (void)Cur_Open(wait);  // a server without InnoDB has no lock waits to bound
 
   Cursor cs{kTableCase, nullptr, 0};
   MYSQL_ROW row = nullptr;
@@ -83,9 +129,30 @@ int Db_Lock(const char* database) {
 }
 
 int Db_Commit() {
-  Cursor cur{kCommit, nullptr, 0};
-  return Cur_Open(cur) == 0 ? 1 : 0;
+  if (TxnError != 0) return 0;  // the server no longer holds what it would commit
+  if (SendEnd(kCommit) != 0) {
+    // Whatever the server answered, what the transaction did is not known to
+    // be kept; a refused COMMIT that is not worth redoing ends the run.
+    if (TxnError == 0) {
+      TxnError = DbErrNo;
+      std::snprintf(TxnErrText, sizeof TxnErrText, "%s", DbErrText);
+    }
+    return 0;
+  }
+  TxnChanged = false;
+  return 1;
 }
+
+int Db_Rollback() {
+  TxnChanged = false;
+  if (LostSession(TxnError)) return 0;  // a lost session stays lost
+  TxnError = 0;
+  return SendEnd(kRollback) == 0 ? 1 : 0;
+}
+
+int Db_TxnChanged() { return TxnChanged ? 1 : 0; }
+int Db_TxnError() { return TxnError; }
+int Db_Retryable(int rc) { return rc == DB_DEADLOCK || rc == DB_LOCK_WAIT ? 1 : 0; }
 
 int Cur_Open(Cursor& cur) {
   // A result still held is freed rather than forgotten: nothing the run
@@ -98,6 +165,13 @@ int Cur_Open(Cursor& cur) {
     DbErrText = "not connected";
     return DbErrNo;
   }
+  if (TxnError != 0) {
+    // Sent now, the statement would start a new transaction behind the lost
+    // one and do its part of a unit of work without the rest.
+    DbErrNo = TxnError;
+    DbErrText = TxnErrText;
+    return TxnError;
+  }
   if (mysql_real_query(&DbHandle, cur.text, std::strlen(cur.text)) != 0) {
     RecordError();
     return DbErrNo;
@@ -105,16 +179,22 @@ int Cur_Open(Cursor& cur) {
   cur.result = mysql_store_result(&DbHandle);
   DbErrNo = static_cast<int>(mysql_errno(&DbHandle));
   if (DbErrNo != 0) {
-    DbErrText = mysql_error(&DbHandle);
+    // The number, not a bare failure: a connection lost while the rows came
+    // must end the run like one lost on sending.
+    RecordError();
     if (cur.result != nullptr) mysql_free_result(cur.result);
     cur.result = nullptr;
-    return -1;
+    return DbErrNo;
+  }
+  if (cur.result == nullptr && mysql_field_count(&DbHandle) == 0) {
+    my_ulonglong n = mysql_affected_rows(&DbHandle);
+    if (n != 0 && n != static_cast<my_ulonglong>(-1)) TxnChanged = true;
   }
   return 0;
 }
 
 int Cur_Read(Cursor& cur, MYSQL_ROW& row) {
-  if (cur.result == nullptr) return -1;
+  if (cur.result == nullptr) return DB_NO_RESULT;
   if (static_cast<std::uint64_t>(cur.rows) >= mysql_num_rows(cur.result)) return END_OF_DATA;
   row = mysql_fetch_row(cur.result);
   // A row handed out of a stored result is a success whatever the handle
@@ -122,17 +202,19 @@ int Cur_Read(Cursor& cur, MYSQL_ROW& row) {
   // taking it here would end the caller's walk over its rows, the batch's
   // walk over the day records included, because a statement in between was
   // refused.
-  DbErrNo = row == nullptr ? static_cast<int>(mysql_errno(&DbHandle)) : 0;
   if (row == nullptr) {
-    DbErrText = mysql_error(&DbHandle);
-    return -1;
+    RecordError();
+    // A stored result has its rows on the client; a fetch that fails anyway
+    // is out of memory, which the client may not number.
+    return DbErrNo != 0 ? DbErrNo : 2008;
   }
+  DbErrNo = 0;
   ++cur.rows;
   return 0;
 }
 
 int Cur_Close(Cursor& cur) {
-  if (cur.result == nullptr) return -1;
+  if (cur.result == nullptr) return DB_NO_RESULT;
   mysql_free_result(cur.result);
   cur.result = nullptr;
   cur.rows = 0;
@@ -148,6 +230,17 @@ std::uint64_t Db_AffectedRows() {
 
 int Db_ErrNo() { return DbErrNo; }
 const char* Db_ErrText() { return DbErrText; }
+
+int Db_Yesterday(FixText<9>& day) {
+  Cursor cur{kYesterday, nullptr, 0};
+  int rc = Cur_Open(cur);
+  if (rc != 0) return rc;
+  MYSQL_ROW row = nullptr;
+  rc = Cur_Read(cur, row);
+  if (rc == 0) Col_Text(day, row[0]);
+  (void)Cur_Close(cur);
+  return rc;
+}
 
 void Sql_Format(const char* tmpl, ...) {
   std::va_list ap;

@@ -10,16 +10,7 @@
 #include <cstdint>
 
 #include "db/fixtext.h"
-
-// No further row: every stored row has been handed out.
-constexpr int END_OF_DATA = 1032;
-// Db_Connect: connected, but the server compares table names case-sensitively,
-// so the statements that spell one table two ways would fail.
-constexpr int DB_CASE_SENSITIVE = -2;
-// Db_Lock: another session holds the run lock.
-constexpr int DB_LOCKED = -3;
-// The server's duplicate-key error.
-constexpr int DB_DUPLICATE = 1062;
+#include "db/result.h"
 
 constexpr std::size_t kSqlTextSize = 1000;
 // The shared statement text; valid until the next statement is formatted.
@@ -31,8 +22,10 @@ struct Cursor {
   std::int32_t rows;   // rows handed out since the cursor was opened
 };
 
-// Connects with autocommit off. Returns 0, the client's error number, or
-// DB_CASE_SENSITIVE. An empty database name connects without a default one.
+// Connects with autocommit off, the character set latin1 (the records hold
+// single-byte Windows-1252 text) and lock waits bounded to 10 s. Returns 0,
+// the client's error number, or DB_CASE_SENSITIVE. An empty database name
+// connects without a default one.
 [[nodiscard]] int Db_Connect(const char* user, const char* pwd, const char* host,
                              const char* database);
 // Ends the session: nothing that was not committed is kept by the server.
@@ -41,19 +34,38 @@ void Db_Disconnect();
 // at a time per database. The lock goes with the session. 0, DB_LOCKED, or
 // the server's error.
 [[nodiscard]] int Db_Lock(const char* database);
-// Sends COMMIT. Returns 1 when the server accepted it, 0 when not.
+// Sends COMMIT. Returns 1 when the server accepted it, 0 when not; a refused
+// COMMIT leaves its error as the transaction's (Db_TxnError).
 [[nodiscard]] int Db_Commit();
-// Runs the cursor's statement and stores its whole result on the client.
+// Sends ROLLBACK. Returns 1 when the server accepted it, 0 when not.
+int Db_Rollback();
+
+// The transaction since the last COMMIT or ROLLBACK: 1 when a statement of it
+// changed a row, else 0.
+[[nodiscard]] int Db_TxnChanged();
+// The first error since the last COMMIT or ROLLBACK that took the
+// transaction's work with it, or 0. While one stands no statement is sent:
+// each answers that error at once, because its work would be lost as well.
+[[nodiscard]] int Db_TxnError();
+// Whether an error number means work that may succeed when redone (deadlock,
+// certification conflict, lock wait timeout): 1 or 0.
+[[nodiscard]] int Db_Retryable(int rc);
+
+// Runs the cursor's statement and stores its whole result on the client: 0,
+// or the client's or server's error number.
 [[nodiscard]] int Cur_Open(Cursor& cur);
-// Hands out the next stored row: 0, END_OF_DATA, or -1 without a result.
+// Hands out the next stored row: 0, END_OF_DATA, DB_NO_RESULT, or the
+// client's error number when fetching failed.
 [[nodiscard]] int Cur_Read(Cursor& cur, MYSQL_ROW& row);
-// Frees the stored result: 0, or -1 when there was none.
+// Frees the stored result: 0, or DB_NO_RESULT when there was none.
 int Cur_Close(Cursor& cur);
 // Rows the last statement changed (rows written with their own values do not count).
 std::uint64_t Db_AffectedRows();
 // The client's error number and message of the last failure recorded.
 int Db_ErrNo();
 const char* Db_ErrText();
+// The server's yesterday as YYYYMMDD into day: 0 or the error number.
+[[nodiscard]] int Db_Yesterday(FixText<9>& day);
 
 // Formats into SqlText. A statement that does not fit ends the run with
 // status 1: a cut statement could change the wrong rows.

@@ -22,7 +22,8 @@ struct FcdSatz {
 static_assert(std::is_trivially_copyable_v<FcdSatz>);
 
 // The follow-up code of the active type (status below 4) with code into flg;
-// a NULL follow-up code leaves flg alone. 0, END_OF_DATA, -1 or the server's error.
+// a NULL follow-up code leaves flg alone. 0, END_OF_DATA or the
+// client's or server's error.
 [[nodiscard]] int Fcd_ReadFlg(const char* code, FixText<4>& flg);
 // The type whose code is fcd.FcdNum, whatever its status, into fcd.
 [[nodiscard]] int Fcd_Read(FcdSatz& fcd);

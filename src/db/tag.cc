@@ -89,5 +89,5 @@ int Tag_Update(const TagSatz& tag) {
   if (rc != 0) return rc;
   (void)Cur_Close(cur);  // an UPDATE stores no result set, so this answers -1
   // The server counts changed rows only: writing the stored values again counts 0.
-  return Db_AffectedRows() == 0 ? -1 : 0;
+  return Db_AffectedRows() == 0 ? DB_NO_ROW_CHANGED : 0;
 }

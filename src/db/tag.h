@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "db/fixtext.h"
+#include "db/result.h"
 
 struct TagSatz {
   FixText<9> TagPnr;    // personnel number, up to 8 characters
@@ -26,15 +27,12 @@ struct TagSatz {
 };
 static_assert(std::is_trivially_copyable_v<TagSatz>);
 
-// TagAkt_Read: the row's personnel number is longer than TagPnr holds. The
-// record is filled with the cut number, which may name another person, so
-// the caller must not work on it.
-constexpr int TAG_PNR_TOO_LONG = -4;
-
 // Opens the driving cursor over yesterday's whole-day placeholder records.
 [[nodiscard]] int TagAkt_Open();
 // Next driving row into tag (NULL columns leave fields alone): 0,
-// END_OF_DATA, -1 or TAG_PNR_TOO_LONG.
+// END_OF_DATA, DB_NO_RESULT, or TAG_PNR_TOO_LONG when the personnel number is
+// longer than TagPnr holds; the record then holds the cut number, which may
+// name another person, so the caller must not work on it.
 [[nodiscard]] int TagAkt_Read(TagSatz& tag);
 int TagAkt_Close();
 
@@ -44,7 +42,7 @@ int TagAkt_Close();
 int TagAlt_Close();
 
 // Writes the three slots of tag to its person and day: 0 when a row changed,
-// -1 when none did, otherwise the server's error number.
+// DB_NO_ROW_CHANGED when none did, otherwise the server's error number.
 [[nodiscard]] int Tag_Update(const TagSatz& tag);
 
 #endif  // PIRZOL_DB_TAG_H_

@@ -38,7 +38,7 @@ Rank Weigh(std::int32_t booked, const FcdSatz& fcd) {
 void LogUpdateFailed(int attempt, int rc, const TagSatz& tag, const BchSatz& bch) {
   char text[sizeof kTxtUpdFailed + 8] = {};
   std::snprintf(text, sizeof text, kTxtUpdFailed, attempt);
-  Log_Entry(text, kValUpd, rc, tag.TagPnr.c_str(), tag.TagTag.c_str(), bch.BchFcd.c_str(),
+  Log_Fail(text, kValUpd, rc, tag.TagPnr.c_str(), tag.TagTag.c_str(), bch.BchFcd.c_str(),
             static_cast<int>(bch.BchFkt));
 }
 
@@ -50,8 +50,13 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
   int rc = Bch_Update(bch, kFktCancelled);
   if (rc == DB_DUPLICATE) {
     int del = Bch_Delete(bch, kFktCancelled);
-    Log_Entry(del == 0 ? kTxtStornoDeleted : kTxtStornoDelFailed, kValStornoDel, del,
-              tag.TagPnr.c_str(), tag.TagTag.c_str(), bch.BchFcd.c_str());
+    if (del == 0) {
+      Log_Entry(kTxtStornoDeleted, kValStornoDel, del, tag.TagPnr.c_str(), tag.TagTag.c_str(),
+                bch.BchFcd.c_str());
+    } else {
+      Log_Fail(kTxtStornoDelFailed, kValStornoDel, del, tag.TagPnr.c_str(), tag.TagTag.c_str(),
+               bch.BchFcd.c_str());
+    }
     attempt = 2;
     rc = Bch_Update(bch, kFktCancelled);
   }
@@ -67,7 +72,7 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
 int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
   int result = 1;
   int rc = BchAbrTag_Open(tag.TagPnr.c_str(), tag.TagTag.c_str());
-  if (rc != 0) Log_Entry(kTxtCurOpen, kValDay, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
+  if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
 
   BchSatz bch{};
   for (;;) {
@@ -77,7 +82,7 @@ int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
     rc = BchAbrTag_Read(bch);
     if (rc != 0) {
       if (rc != END_OF_DATA) {
-        Log_Entry(kTxtCurRead, kValDay, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
+        Log_Fail(kTxtCurRead, kValDay, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
       }
       break;
     }
@@ -87,7 +92,7 @@ int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
     booked.FcdNum.assign(bch.BchFcd.c_str());
     int frc = Fcd_Read(booked);
     if (frc != 0) {
-      Log_Entry(kTxtFcdRead, kValFcd, frc, tag.TagPnr.c_str(), bch.BchFcd.c_str());
+      Log_Fail(kTxtFcdRead, kValFcd, frc, tag.TagPnr.c_str(), bch.BchFcd.c_str());
       continue;
     }
 

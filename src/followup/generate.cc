@@ -96,21 +96,29 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
     int rc = Bch_Insert(bch);
     // A failed insert (most often the follow-up is already booked) still lets
     // the day record take the code and value.
-    Log_Entry(rc != 0 ? kTxtInsertFailed : kTxtInserted, kValInsert, rc, bch.BchPnr.c_str(),
-              bch.BchVon.c_str(), static_cast<int>(bch.BchFkt), bch.BchFcd.c_str());
+    if (rc != 0) {
+      Log_Fail(kTxtInsertFailed, kValInsert, rc, bch.BchPnr.c_str(), bch.BchVon.c_str(),
+               static_cast<int>(bch.BchFkt), bch.BchFcd.c_str());
+    } else {
+      Log_Entry(kTxtInserted, kValInsert, rc, bch.BchPnr.c_str(), bch.BchVon.c_str(),
+                static_cast<int>(bch.BchFkt), bch.BchFcd.c_str());
+    }
 
     // Zero-filled, so a person without a rule on the day is credited 0 by
     // the rule-based selectors rather than by whatever the memory held.
     AzvSatz azv{};
     rc = Azv_Read(tag.TagPnr.c_str(), tag.TagTag.c_str(), azv);
-    if (rc != 0) Log_Entry(kTxtAzvFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
+    if (rc != 0) Log_Fail(kTxtAzvFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
 
     StoreSlot(tag, fcd, Credit(fcd, azv));
 
     // All three slots go back from memory, so follow-ups of one day accumulate.
     rc = Tag_Update(tag);
-    Log_Entry(rc != 0 ? kTxtTagFailed : kTxtTagUpdated, kValTag, rc, tag.TagPnr.c_str(),
-              tag.TagTag.c_str());
+    if (rc != 0) {
+      Log_Fail(kTxtTagFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
+    } else {
+      Log_Entry(kTxtTagUpdated, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
+    }
     result = 1;
     ++MldCount.generated;
   }

@@ -37,7 +37,7 @@ int FollowUpOf(const TagSatz& tag, const BchSatz& bch, FcdSatz& fcd) {
   int rc = Fcd_Read(fcd);
   if (rc != 0) {
     // Without its type the follow-up has no slot or priority to go by.
-    Log_Entry(kTxtFcdRead, kValFcd, rc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
+    Log_Fail(kTxtFcdRead, kValFcd, rc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
     return 0;
   }
   return 1;
@@ -49,16 +49,16 @@ int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
   int result = 0;
   BchSatz bch{};
   int rc = BchStdMld_Open(last.TagPnr.c_str(), last.TagTag.c_str());
-  if (rc != 0) Log_Entry(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+  if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
 
   // Only the newest booking counts: an older hour message has been
   // overtaken by whatever was booked after it.
   rc = BchStdMld_Read(bch);
   if (rc != 0 && rc != END_OF_DATA) {
-    Log_Entry(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+    Log_Fail(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
   }
   FcdSatz fcd{};
-  // No commit here: the next day message's commit in Mld_PrevDay takes this along.
+  // No commit here: the day-end commit of the batch run takes this along.
   if (rc == 0 && FollowUpOf(tag, bch, fcd) == 1 && Mld_CheckDay(tag, fcd) == 1 &&
       Mld_Generate(tag, bch, fcd) == 1) {
     result = 1;

@@ -5,7 +5,7 @@
 #include "db/fcd.h"
 #include "followup/check.h"
 #include "followup/generate.h"
-#include "run/counts.h"
+#include "followup/unit.h"
 #include "run/log.h"
 
 namespace {
@@ -21,7 +21,7 @@ constexpr char kValFcd[] = "RC:%d Pnr:%s Fcd:%s\n";
 int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
   int result = 0;
   int rc = BchVortag_Open(last.TagPnr.c_str(), last.TagTag.c_str());
-  if (rc != 0) Log_Entry(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+  if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
 
   // The stored result of BchVortag outlives the check and generation
   // statements run for each row, so the outer read is not disturbed.
@@ -41,17 +41,26 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
     if (frc != 0) {
       // A follow-up of unknown type has neither slot nor priority; weighing
       // or booking it could only cancel or insert the wrong thing.
-      Log_Entry(kTxtFcdRead, kValFcd, frc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
+      Log_Fail(kTxtFcdRead, kValFcd, frc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
       continue;
     }
 
-    if (Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1) result = 1;
-    // Each handled booking is its own unit of work: a run that breaks off
-    // keeps what was carried over so far.
-    if (Db_Commit() == 1) ++MldCount.commits;
+    // Each handled booking is its own unit of work, committed whatever the
+    // check decided: a run that breaks off keeps what was carried over so far.
+    int generated = 0;
+    Unit unit;
+    Unit_Begin(unit, tag, "TagesMld", bch.BchFcd.c_str(), kUnitAlwaysCommit);
+    do {
+      generated = Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1 ? 1 : 0;
+    } while (Unit_Again(unit) != 0);
+    if (Unit_Result(unit) == 0 && generated != 0) result = 1;
+    if (Unit_Lost() != 0) {
+      rc = END_OF_DATA;  // the bookings not yet read wait for the next run, as the whole day does
+      break;
+    }
   }
   if (rc != END_OF_DATA) {
-    Log_Entry(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
+    Log_Fail(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
   }
   (void)BchVortag_Close();  // -1 after a failed open; nothing was held
   return result;

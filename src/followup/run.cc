@@ -1,11 +1,18 @@
 #include "followup/run.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "db/db.h"
 #include "followup/hourmsg.h"
 #include "followup/prevday.h"
 #include "followup/search.h"
+#include "followup/unit.h"
 #include "run/counts.h"
 #include "run/log.h"
 #include "run/runflags.h"
@@ -13,6 +20,11 @@
 namespace {
 
 constexpr char kParamFile[] = "pirzoltgb";
+// The lines are gathered here and renamed over the parameter file at the
+// end, so the next step finds an empty file or a whole one, never a part.
+constexpr char kParamTemp[] = "pirzoltgb.tmp";
+// It names persons with their sickness codes' days.
+constexpr mode_t kParamMode = 0640;
 
 constexpr char kTxtFopenTgb[] = "Fehler: fopen(pirzoltgb)!\n";
 constexpr char kTxtCurOpenTag[] = "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ";
@@ -40,6 +52,51 @@ void PrintPair(const TagSatz& tag, const TagSatz& last) {
   Tag_Print(last);
 }
 
+// Creates (or empties) name with the parameter file's mode; -1 on failure.
+int CreateFile(const char* name) {
+  int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kParamMode);
+  if (fd >= 0 && fchmod(fd, kParamMode) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Empties the parameter file, as every run does before its first day, and
+// opens the file its lines are gathered in. nullptr when either fails.
+std::FILE* ParamOpen() {
+  int fd = CreateFile(kParamFile);
+  if (fd < 0) return nullptr;
+  close(fd);
+  fd = CreateFile(kParamTemp);
+  if (fd < 0) return nullptr;
+  std::FILE* f = fdopen(fd, "w");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
+// Puts the gathered lines in place: flushed, synced, renamed over the
+// parameter file, and the rename synced with its folder. 0, or -1 with the
+// parameter file left empty.
+int ParamFinish(std::FILE* f) {
+  bool ok = std::fflush(f) == 0 && std::ferror(f) == 0 && fsync(fileno(f)) == 0;
+  int err = errno;
+  ok = std::fclose(f) == 0 && ok;
+  if (ok && std::rename(kParamTemp, kParamFile) == 0) {
+    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      (void)fsync(dir);  // a folder that cannot be synced keeps the rename all the same
+      close(dir);
+    }
+    return 0;
+  }
+  if (err == 0) err = errno;
+  std::remove(kParamTemp);
+  std::fprintf(stderr, "pirzol: writing the parameter file %s failed (%s); it is left empty\n",
+               kParamFile, std::strerror(err));
+  return -1;
+}
+
 }  // namespace
 
 void Tag_Print(const TagSatz& tag) {
@@ -65,9 +122,9 @@ void Param_Line(const TagSatz& tag, const char* database, char* line, std::size_
 
 int Mld_Run(const char* database) {
   int complete = 1;
-  std::FILE* param = std::fopen(kParamFile, "w");
+  std::FILE* param = ParamOpen();
   if (param == nullptr) {
-    Log_Line(kTxtFopenTgb);
+    Log_FailLine(kTxtFopenTgb);
     std::fprintf(stderr, "pirzol: cannot create the parameter file %s; its lines are lost\n",
                  kParamFile);
     complete = 0;
@@ -77,7 +134,7 @@ int Mld_Run(const char* database) {
   int rc = TagAkt_Open();
   const bool opened = rc == 0;
   if (!opened) {
-    Log_Entry(kTxtCurOpenTag, kValRc, rc);
+    Log_Fail(kTxtCurOpenTag, kValRc, rc);
     std::fprintf(stderr, "pirzol: reading yesterday's day records failed (%d): %s\n", rc,
                  Db_ErrText());
     complete = 0;
@@ -88,7 +145,7 @@ int Mld_Run(const char* database) {
     if (rc == TAG_PNR_TOO_LONG) {
       // The cut number may be somebody else's: booking for it would credit
       // the wrong person, so the day waits for its data to be mended.
-      Log_Entry(kTxtPnrLang, kValPnrTag, tag.TagPnr.c_str(), tag.TagTag.c_str());
+      Log_Fail(kTxtPnrLang, kValPnrTag, tag.TagPnr.c_str(), tag.TagTag.c_str());
       std::fprintf(stderr, "pirzol: a personnel number starting %s on %s is longer than 8 "
                    "characters; that day was not handled\n", tag.TagPnr.c_str(),
                    tag.TagTag.c_str());
@@ -102,13 +159,31 @@ int Mld_Run(const char* database) {
     Trace(kTrcLesen);
     Trace(kTrcAktuell);
     Tag_Print(tag);
-    if (Mld_FindLastDay(tag.TagPnr.c_str(), tag.TagTag.c_str(), last) != 0) {
+    int found = 0;
+    Unit search;
+    Unit_Begin(search, tag, "Suche", "", kUnitCommitChanges);
+    do {
+      last = TagSatz{};
+      found = Mld_FindLastDay(tag.TagPnr.c_str(), tag.TagTag.c_str(), last);
+    } while (Unit_Again(search) != 0);
+    if (Unit_Result(search) != 0) found = 0;
+    if (found != 0) {
       ++MldCount.daysFound;
       Trace(kTrcGefunden, last.TagPnr.c_str(), last.TagTag.c_str());
       Trace(kTrcBeginn);
       PrintPair(tag, last);
       int prev = Mld_PrevDay(tag, last);
-      int hour = Mld_HourMsg(tag, last);
+      int hour = 0;
+      if (Unit_Lost() == 0) {
+        // The rest of the day is a unit of its own, ended by the day-end
+        // commit, so a rollback never takes one person's work to another.
+        Unit rest;
+        Unit_Begin(rest, tag, "StdMld", "", kUnitCommitChanges);
+        do {
+          hour = Mld_HourMsg(tag, last);
+        } while (Unit_Again(rest) != 0);
+        if (Unit_Result(rest) != 0) hour = 0;
+      }
       Trace(kTrcEnde);
       PrintPair(tag, last);
       if (prev != 0 || hour != 0) {
@@ -118,11 +193,16 @@ int Mld_Run(const char* database) {
         if (param != nullptr && std::fputs(line, param) < 0) complete = 0;
       }
     }
+    if (Unit_Lost() != 0) {
+      // The session is gone: the days not yet read stay for the next run.
+      complete = 0;
+      break;
+    }
     tag = TagSatz{};
     rc = TagAkt_Read(tag);
   }
-  if (rc != END_OF_DATA) {
-    Log_Entry(kTxtCurReadTag, kValRc, rc);
+  if (rc != END_OF_DATA && Unit_Lost() == 0) {
+    Log_Fail(kTxtCurReadTag, kValRc, rc);
     // After a failed open the read can only answer -1; that was told above.
     if (opened) {
       std::fprintf(stderr,
@@ -133,9 +213,7 @@ int Mld_Run(const char* database) {
     complete = 0;
   }
   (void)TagAkt_Close();  // answers -1 after a failed open; nothing was held
-  if (param != nullptr && std::fclose(param) != 0) {
-    std::fprintf(stderr, "pirzol: writing the parameter file %s failed\n", kParamFile);
-    complete = 0;
-  }
+  if (param != nullptr && ParamFinish(param) != 0) complete = 0;
+  if (MldCount.givenUp != 0) complete = 0;
   return complete != 0 ? 0 : -1;
 }

@@ -1,4 +1,6 @@
-// What a run did, for the summary the operator reads at its end.
+// What a run did, for the summary the operator reads at its end. Counts of
+// database work cover committed work only: a unit of work that is rolled
+// back takes its counts back with it.
 #ifndef PIRZOL_RUN_COUNTS_H_
 #define PIRZOL_RUN_COUNTS_H_
 
@@ -9,8 +11,10 @@ struct MldCounts {
   std::int32_t daysFound;   // of them, days whose last message day was found
   std::int32_t generated;   // follow-ups generated (Mld_Generate returned 1)
   std::int32_t cancelled;   // bookings cancelled to function 45
-  std::int32_t failures;    // failures met ("Fehler" entries, written or not)
+  std::int32_t failures;    // failures met, logged or not (Log_Fail)
   std::int32_t commits;     // COMMITs the server accepted
+  std::int32_t retries;     // units of work rolled back and run again
+  std::int32_t givenUp;     // units of work that failed on every try
 };
 
 extern MldCounts MldCount;

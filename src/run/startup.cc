@@ -1,8 +1,13 @@
 #include "run/startup.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +17,7 @@
 #include "db/db.h"
 #include "db/fixtext.h"
 #include "followup/run.h"
+#include "followup/unit.h"
 #include "run/counts.h"
 #include "run/exitcodes.h"
 #include "run/log.h"
@@ -35,8 +41,13 @@ constexpr char kPwdMask[] = "********";
 constexpr char kTxtCommit[] = "Fehler(Db_Commit): Abschluss der Verarbeitung! ";
 constexpr char kTxtSummary[] = "Info: Laufzusammenfassung ";
 constexpr char kValSummary[] =
-    "Tage:%d Gefunden:%d Generiert:%d Storniert:%d Fehler:%d Commits:%d Status:%d\n";
+    "Tag:%s Tage:%d Gefunden:%d Generiert:%d Storniert:%d Fehler:%d Commits:%d "
+    "Wiederholungen:%d Aufgegeben:%d Status:%d\n";
 constexpr char kValRc[] = "RC:%d\n";
+
+// Beside pirzol.log: whoever holds it owns the working folder, its log and
+// its parameter file.
+constexpr char kLockName[] = "pirzol.lock";
 
 constexpr std::size_t kParam1Size = 100;
 constexpr std::size_t kValueSize = 51;
@@ -55,7 +66,7 @@ int TakeValue(const char* key, const char* path, FixText<N>& value, std::size_t 
                  "pirzol: the configuration value %s is longer than %zu characters; not "
                  "started\n",
                  key, N - 1);
-    return -1;
+    return PZL_VALUE_TOO_LONG;
   }
   value.assign(IniValue, len);
   return 0;
@@ -75,23 +86,77 @@ void WarnPermissions(const char* path) {
   }
 }
 
+// The accounted date, YYYYMMDD, once the server has named it.
+FixText<9> AccountedDay;
+
 void Summary(int status) {
-  Log_Entry(kTxtSummary, kValSummary, static_cast<int>(MldCount.daysRead),
+  const char* day = AccountedDay.empty() ? "-" : AccountedDay.c_str();
+  char dashed[16] = "-";
+  if (AccountedDay.size() == 8) {
+    std::snprintf(dashed, sizeof dashed, "%.4s-%.2s-%.2s", day, day + 4, day + 6);
+  }
+  Log_Entry(kTxtSummary, kValSummary, day, static_cast<int>(MldCount.daysRead),
             static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
             static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
-            static_cast<int>(MldCount.commits), status);
+            static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
+            static_cast<int>(MldCount.givenUp), status);
   std::fprintf(stderr,
-               "pirzol: %d placeholder days read, %d last message days found, %d follow-ups "
-               "generated, %d bookings cancelled, %d failures, %d commits; exit status %d\n",
-               static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysFound),
+               "pirzol: day %s: %d placeholder days read, %d last message days found, %d "
+               "follow-ups generated, %d bookings cancelled, %d failures, %d commits, %d "
+               "retries, %d units given up; exit status %d\n",
+               dashed, static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysFound),
                static_cast<int>(MldCount.generated), static_cast<int>(MldCount.cancelled),
-               static_cast<int>(MldCount.failures), static_cast<int>(MldCount.commits), status);
+               static_cast<int>(MldCount.failures), static_cast<int>(MldCount.commits),
+               static_cast<int>(MldCount.retries), static_cast<int>(MldCount.givenUp), status);
 }
 
 int Finish(int status) {
   Summary(status);
   Log_Close();
   return status;
+}
+
+// Takes the working folder before anything in it is opened, rotated or
+// written: a second run must not begin the first one's log anew. The lock
+// lives as long as the process. 0, PZL_FOLDER_LOCKED, or -1 when no lock
+// file can be had (the run goes on; the database's own lock still holds).
+int LockFolder() {
+  int fd = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    std::fprintf(stderr, "pirzol: warning: cannot open %s (%s); the folder is not locked\n",
+                 kLockName, std::strerror(errno));
+    return -1;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    close(fd);
+    if (err == EWOULDBLOCK) return PZL_FOLDER_LOCKED;
+    std::fprintf(stderr, "pirzol: warning: cannot lock %s (%s); the folder is not locked\n",
+                 kLockName, std::strerror(err));
+    return -1;
+  }
+  return 0;  // the descriptor stays open: closing it would give the lock away
+}
+
+// The server's clock decides which day is accounted; a machine whose own
+// yesterday differs is said to the operator, because around a clock change
+// a server in another zone handles one night twice and skips another.
+void NameTheDay() {
+  if (Db_Yesterday(AccountedDay) != 0) {
+    AccountedDay.assign("");
+    return;
+  }
+  char local[16] = {};
+  std::time_t now = std::time(nullptr) - 86400;
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  std::strftime(local, sizeof local, "%Y%m%d", &tm);
+  if (!(AccountedDay == local)) {
+    std::fprintf(stderr,
+                 "pirzol: warning: the server's yesterday is %s but this machine's is %s; the "
+                 "server's is handled\n",
+                 AccountedDay.c_str(), local);
+  }
 }
 
 }  // namespace
@@ -116,6 +181,18 @@ int Pzl_Main(int argc, char** argv) {
   }
   FixText<kParam1Size> param1;
   param1.assign(argv[1]);
+
+  // A reader of the trace that goes away, or a file size limit, must not end
+  // the run in the middle of a transaction: the failed write is reported.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  if (LockFolder() == PZL_FOLDER_LOCKED) {
+    std::fprintf(stderr,
+                 "pirzol: another run is working in this folder (%s is locked); nothing was "
+                 "touched\n",
+                 kLockName);
+    return kExitNoStart;
+  }
 
   LogDetail = argv[3][0] == 'D' ? 1 : 0;
   (void)std::getenv("PIRZOL_DBG");  // looked up for the old scripts; it changes nothing
@@ -156,7 +233,7 @@ int Pzl_Main(int argc, char** argv) {
     return kExitNoStart;
   }
   if (rc != 0) {
-    Log_Entry(kTxtConnect, kValConnect, rc, user.c_str(), kPwdMask, host.c_str());
+    Log_Fail(kTxtConnect, kValConnect, rc, user.c_str(), kPwdMask, host.c_str());
     std::fprintf(stderr, "pirzol: cannot connect to the database (%d): %s\n", rc, Db_ErrText());
     Log_Close();
     return kExitNoStart;
@@ -174,11 +251,14 @@ int Pzl_Main(int argc, char** argv) {
     return kExitNoStart;
   }
 
+  NameTheDay();
   int status = Mld_Run(dbName) == 0 ? kExitOk : kExitIncomplete;
-  // Without this the hour-message follow-ups of the last persons would be
-  // rolled back while the parameter file lists them.
-  if (Db_Commit() != 1) {
-    Log_Notice(kTxtCommit, kValRc, Db_ErrNo());
+  // Every day ends with its own commit; this one is for anything a failed
+  // step left, and it tells whether the session is still sound at the end.
+  if (Unit_Lost() != 0) {
+    status = kExitIncomplete;
+  } else if (Db_Commit() != 1) {
+    Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
     std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(), Db_ErrText());
     status = kExitIncomplete;
   } else {

@@ -32,8 +32,17 @@ TEST_F(Batch, NothingToDoLeavesAnEmptyParameterFileAndOnlyTheHeader) {
   std::string log = Log();
   EXPECT_EQ(log.rfind("\nDatum: ", 0), 0u) << log;
   EXPECT_NE(log.find("  Uhrzeit: "), std::string::npos);
-  EXPECT_NE(log.find("Info: Laufzusammenfassung Tage:0 Gefunden:0"), std::string::npos) << log;
+  EXPECT_NE(log.find("Info: Laufzusammenfassung Tag:" + Yesterday() + " Tage:0 Gefunden:0"),
+            std::string::npos)
+      << log;
   EXPECT_EQ(r.out, "");
+  // Both name persons with their sickness days: not for everyone to read.
+  for (const char* name : {"pirzol.log", "pirzoltgb"}) {
+    struct stat st {};
+    ASSERT_EQ(stat(work_.File(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << name;
+  }
+  EXPECT_FALSE(FileExists(work_.File("pirzoltgb.tmp")));
 }
 
 TEST_F(Batch, OnlyAnUpperCaseDSwitchesTheLogOn) {

@@ -1,0 +1,109 @@
+#include "support/ownserver.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+OwnServer::OwnServer(const std::vector<std::string>& options) {
+  for (const std::string& o : options) options_ += " '" + o + "'";
+  Script("start");
+}
+
+OwnServer::~OwnServer() { Script("stop"); }
+
+void OwnServer::Kill() {
+  pid_t pid = std::atoi(ReadFile(dir_.File("mysqld.pid")).c_str());
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(kill(pid, SIGKILL), 0);
+  for (int i = 0; i < 500 && kill(pid, 0) == 0; ++i) usleep(10000);
+}
+
+void OwnServer::Resume() { Script("resume"); }
+
+void OwnServer::Script(const std::string& cmd) {
+  std::string line = std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/scripts/dbserver " + cmd +
+                     " " + dir_.path();
+  if (cmd != "stop") line += " --durable" + (options_.empty() ? "" : " --" + options_);
+  line += " >/dev/null";
+  ASSERT_EQ(std::system(line.c_str()), 0) << line;
+}
+
+void OwnServerBatch::SetUp() {
+  ini_ = work_.File("pirzol.ini");
+  WriteIni(ini_, kTestUser, kTestPass, "localhost", "pznight");
+  admin_ = std::make_unique<AdminSession>(server_.Socket().c_str());
+  Recreate();
+}
+
+void OwnServerBatch::Recreate() {
+  admin_->Exec("DROP DATABASE IF EXISTS pznight");
+  admin_->Exec("CREATE DATABASE pznight");
+  admin_->Exec("USE pznight");
+  admin_->ExecFile(std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/sql/schema.sql");
+}
+
+Spawned OwnServerBatch::Start(const std::string& sw) {
+  return SpawnProgram(PirzolBin(), {ini_, "XXX", sw}, work_.path(),
+                      {"MYSQL_UNIX_PORT=" + server_.Socket()});
+}
+
+void OwnServerBatch::SeedDemo() {
+  admin_->ExecFile(std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/sql/demo.sql");
+}
+
+void OwnServerBatch::SeedSickWithFlexitime(int persons) {
+  AdminSession& a = *admin_;
+  a.Exec("INSERT INTO Qel131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu,"
+         " FcdFcd, FcdFlg) VALUES ('K', 1, 1, 0, 0, 5, 0, NULL, 'KF'),"
+         " ('KF', 1, 1, 0, 0, 5, 1, NULL, 'KF'), ('GL', 1, 0, 0, 0, 9, 0, NULL, NULL)");
+  a.Exec("INSERT INTO Qel140Azv (AzvNum, AzvGvo, AzvGbi, AzvSol, AzvSo2, AzvVhs, AzvHso,"
+         " AzvHs2, AzvHtv, AzvSta) VALUES ('R8', '2000-01-01', NULL, 480, 0, 0, 0, 0, 0, 0)");
+  const std::string all = "(SELECT LPAD(seq, 8, '0') AS pnr FROM seq_1_to_" +
+                          std::to_string(persons) + ") p";
+  a.Exec("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb,"
+         " TagTgs, TagHtv, TagHvs, TagHtn, TagHns)"
+         " SELECT pnr, d, d, TIMESTAMP(d, IF(o = 1, '12:00:00', '07:00:00')), d,"
+         " TIMESTAMP(d, IF(o = 1, '12:00:00', '15:00:00')), IF(o = 1, '', 'K'),"
+         " IF(o = 1, 0, 480), '', 0, '', 0 FROM " + all +
+         " JOIN (SELECT 1 AS o, CURDATE() - INTERVAL 1 DAY AS d UNION ALL"
+         " SELECT 2, CURDATE() - INTERVAL 2 DAY) days");
+  a.Exec("INSERT INTO Qel320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol)"
+         " SELECT TagPnr, TagTag, 1, 480 FROM Qel327Tag");
+  a.Exec("INSERT INTO Qel329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta)"
+         " SELECT pnr, CURDATE() - INTERVAL 1 DAY, 'R8', 0 FROM " + all);
+  a.Exec("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd)"
+         " SELECT pnr, CURDATE() - INTERVAL 2 DAY,"
+         " TIMESTAMP(CURDATE() - INTERVAL 2 DAY, '00:00:00'), 1, 'K' FROM " + all +
+         " UNION ALL SELECT pnr, CURDATE() - INTERVAL 1 DAY,"
+         " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00'), 1, 'GL' FROM " + all);
+}
+
+Rows OwnServerBatch::SickStates() {
+  return admin_->Query(
+      "SELECT state, COUNT(*) FROM (SELECT t.TagPnr, CONCAT(COUNT(kf.BchPnr), '/',"
+      " MAX(gl.BchFkt), '/', MAX(t.TagTgb)) AS state FROM pznight.Qel327Tag t"
+      " JOIN pznight.Qel321Bch gl ON gl.BchPnr = t.TagPnr AND gl.BchFcd = 'GL'"
+      " LEFT JOIN pznight.Qel321Bch kf ON kf.BchPnr = t.TagPnr AND kf.BchFcd = 'KF'"
+      " WHERE t.TagTag = CURDATE() - INTERVAL 1 DAY GROUP BY t.TagPnr) s"
+      " GROUP BY state ORDER BY state");
+}
+
+std::vector<std::string> OwnServerBatch::ListedPersons() {
+  std::vector<std::string> pnrs;
+  std::istringstream in(ParamFile());
+  for (std::string line; std::getline(in, line);) pnrs.push_back(line.substr(0, line.find(',')));
+  std::sort(pnrs.begin(), pnrs.end());
+  return pnrs;
+}
+
+std::vector<std::string> OwnServerBatch::PersonsWithFollowUp() {
+  std::vector<std::string> pnrs;
+  for (const auto& row : admin_->Query("SELECT BchPnr FROM pznight.Qel321Bch WHERE BchFcd = 'KF'"
+                                       " ORDER BY BchPnr")) {
+    pnrs.push_back(row[0]);
+  }
+  return pnrs;
+}

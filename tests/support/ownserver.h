@@ -1,0 +1,62 @@
+// Test support: a private server of the test's own, beside the shared one of
+// the test run, for tests that kill it or need a server setting of their own.
+#ifndef PIRZOL_TESTS_SUPPORT_OWNSERVER_H_
+#define PIRZOL_TESTS_SUPPORT_OWNSERVER_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/dbtest.h"
+
+class OwnServer {
+ public:
+  // options go to the server as they are ("--innodb-lock-wait-timeout=1").
+  explicit OwnServer(const std::vector<std::string>& options = {});
+  ~OwnServer();
+  OwnServer(const OwnServer&) = delete;
+  OwnServer& operator=(const OwnServer&) = delete;
+  std::string Socket() const { return dir_.File("mysqld.sock"); }
+  // Ends the server the hard way, by its pid, as a crash or an operator would.
+  void Kill();
+  // Starts it again on the data it holds.
+  void Resume();
+
+ private:
+  void Script(const std::string& cmd);
+  TempDir dir_;
+  std::string options_;
+};
+
+// The batch's binary against database pznight on a server of its own.
+class OwnServerBatch : public ::testing::Test {
+ protected:
+  explicit OwnServerBatch(const std::vector<std::string>& options = {}) : server_(options) {}
+  void SetUp() override;
+  // Drops pznight and makes it anew from the schema.
+  void Recreate();
+  // A session on pznight of the own server.
+  AdminSession* Admin() { return admin_.get(); }
+  Spawned Start(const std::string& sw = "D");
+  std::string Log() { return ReadFile(work_.File("pirzol.log")); }
+  std::string ParamFile() { return ReadFile(work_.File("pirzoltgb")); }
+  // The demo's persons (sql/demo.sql).
+  void SeedDemo();
+  // persons persons, each continuing a sickness (K followed by KF) with a
+  // weaker flexitime day (GL) on the accounted day: one follow-up is a
+  // cancellation, an insert and a slot update, committed together.
+  void SeedSickWithFlexitime(int persons);
+  // Per state "follow-ups/function of GL/slot 1", how many persons are in it.
+  Rows SickStates();
+  // The personnel numbers of the parameter file's lines, and those whose
+  // follow-up KF is committed, each sorted.
+  std::vector<std::string> ListedPersons();
+  std::vector<std::string> PersonsWithFollowUp();
+
+  OwnServer server_;
+  TempDir work_;
+  std::string ini_;
+  std::unique_ptr<AdminSession> admin_;
+};
+
+#endif  // PIRZOL_TESTS_SUPPORT_OWNSERVER_H_
