@@ -145,4 +145,24 @@ TEST_F(BadData, SearchCrossesMonthAndYearEnds) {
   EXPECT_EQ(ParamFile(), "Y1      ,28.02.2026\n");
 }
 
+// Umlauts in a personnel number and in the codes (seeded here as UTF-8, held
+// by the batch as single Windows-1252 bytes): every byte goes through the
+// reads, the insert, the slot update, the log and the parameter file.
+TEST_F(BadData, UmlautsGoThroughTheNightUnchanged) {
+  SeedRule();
+  SeedType("\xC3\x9CSt", "\xC3\x9CSF");
+  SeedType("\xC3\x9CSF", "\xC3\x9CSF");
+  SeedCase("M\xC3\xBCller01", kY, kP, "\xC3\x9CSt");
+  RunResult r = Run("XXX", "D");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(FollowUps(), (Rows{{"M\xC3\xBCller01", Yesterday(), "1", "\xC3\x9CSF"}}));
+  EXPECT_EQ(Committed("SELECT TagTgb, TagTgs FROM " + db_ + ".Qel327Tag WHERE TagTag = " + kY),
+            (Rows{{"\xC3\x9CSF", "480"}}));
+  EXPECT_EQ(ParamFile(), "M\xFCller01," + DottedYesterday() + "\n");
+  EXPECT_NE(Log().find("Info: Buchung eingepflegt! RC:0 Pnr:M\xFCller01 Tag:" + Yesterday() +
+                       " Fkt:1 Fcd:\xDC" "SF\n"),
+            std::string::npos)
+      << Log();
+}
+
 }  // namespace

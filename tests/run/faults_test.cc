@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "support/batch.h"
 #include "support/ownserver.h"
@@ -43,8 +45,8 @@ int WaitForUpdates(const std::function<std::string()>& text, int n) {
 // The session is lost in the middle of the night, once with the batch's
 // connection killed from another session, once with the whole server
 // killed: the run stops with exit 3, each person is wholly done or
-// untouched, and the parameter file lists exactly the persons whose work
-// was committed.
+// untouched, and the parameter file lists only persons whose work was
+// committed.
 TEST_F(OwnServerBatch, SessionLostMidRunLeavesEachPersonWhollyDoneOrUntouched) {
   constexpr int kPersons = 3000;
   for (bool wholeServer : {false, true}) {
@@ -81,7 +83,11 @@ TEST_F(OwnServerBatch, SessionLostMidRunLeavesEachPersonWhollyDoneOrUntouched) {
     EXPECT_GE(done, seen - 1);  // the last one logged may not have reached its commit
     EXPECT_LT(done, kPersons);
     EXPECT_EQ(done + std::atoi(states[0][1].c_str()), kPersons);
-    EXPECT_EQ(ListedPersons(), PersonsWithFollowUp());
+    // Every listed person is committed. One committed person may be missing
+    // from the list: the one whose COMMIT the server kept but could not answer.
+    const std::vector<std::string> listed = ListedPersons(), committed = PersonsWithFollowUp();
+    EXPECT_TRUE(std::includes(committed.begin(), committed.end(), listed.begin(), listed.end()));
+    EXPECT_LE(committed.size() - listed.size(), 1u);
     std::remove(work_.File("pirzol.log").c_str());
   }
 }
@@ -106,6 +112,25 @@ TEST_F(Faults, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
             (Rows{{"KF", "480"}}));
   EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch WHERE BchFcd = 'KF'")[0][0],
             "1");
+}
+
+// The parameter file outgrows what the process may write (a full disk, here
+// a file size limit that also cuts the console trace): the next step must
+// find an empty file, never a part, while the bookings stay committed.
+TEST_F(Faults, ParameterFileThatCannotBeWrittenWholeIsLeftEmpty) {
+  constexpr int kPersons = 60;  // 42 bytes a line in the consolidated layout: past the limit
+  for (int i = 0; i < kPersons; ++i) SeedSickness("P" + std::to_string(100 + i));
+  RunResult r = RunProgram("prlimit", {"--fsize=2048", PirzolBin(), ini_, "ZELTA", "X"},
+                           work_.path());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("writing the parameter file pirzoltgb failed"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("writing the console trace failed"), std::string::npos) << r.err;
+  EXPECT_TRUE(FileExists(work_.File("pirzoltgb")));
+  EXPECT_EQ(ParamFile(), "");
+  EXPECT_FALSE(FileExists(work_.File("pirzoltgb.tmp")));
+  EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch WHERE BchFcd = 'KF'")[0][0],
+            std::to_string(kPersons));
 }
 
 // The server refuses two statements in the middle of the night: the slot

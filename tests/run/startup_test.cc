@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -180,6 +181,43 @@ TEST_F(Batch, SecondRunWhileTheLockIsHeldChangesNothing) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("lock"), std::string::npos) << r.err;
   EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch")[0][0], "1");
+}
+
+// The first run rotates a log above 1 MiB and then waits for a terminal's
+// lock on its person's day. A second start meanwhile must leave the folder
+// alone: neither rotating nor writing the first run's log.
+TEST_F(Batch, SecondStartInTheSameFolderLeavesTheWorkingRunsLogAlone) {
+  SeedSickness("P1");
+  {
+    std::ofstream big(work_.File("pirzol.log"));
+    big << std::string(1100000, 'x') << "\n";
+  }
+  AdminSession terminal;
+  terminal.Exec("BEGIN");
+  terminal.Exec("SELECT TagTgb FROM " + db_ + ".Qel327Tag WHERE TagPnr = 'P1' AND"
+                " TagTag = CURDATE() - INTERVAL 1 DAY FOR UPDATE");
+  Spawned first = SpawnProgram(PirzolBin(), {ini_, "XXX", "D"}, work_.path());
+  bool working = false;
+  for (int i = 0; i < 2000 && !working; ++i) {
+    working = Log().find("Info: Buchung eingepflegt! RC:0 Pnr:P1") != std::string::npos;
+    if (!working) usleep(10000);
+  }
+  ASSERT_TRUE(working) << Log();
+  const std::string during = Log();
+  ASSERT_EQ(during.rfind("\nDatum: ", 0), 0u);  // the big log was begun anew
+  RunResult second = Run("XXX", "D");
+  EXPECT_EQ(second.status, 2);
+  EXPECT_NE(second.err.find("another run is working in this folder"), std::string::npos)
+      << second.err;
+  EXPECT_EQ(Log(), during);
+  terminal.Exec("ROLLBACK");
+  RunResult r = WaitProgram(first);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string log = Log();
+  EXPECT_EQ(log.rfind(during, 0), 0u);  // the first run's log, begun anew once, and continued
+  EXPECT_EQ(log.find("\nDatum: ", 1), std::string::npos) << log;
+  EXPECT_NE(log.find("Info: Laufzusammenfassung"), std::string::npos);
+  EXPECT_EQ(ParamFile(), "P1      ," + DottedYesterday() + "\n");
 }
 
 TEST_F(Batch, ReadableConfigurationFileIsWarnedAbout) {

@@ -1,0 +1,166 @@
+// Other sessions at work beside the batch, as terminals are during a night:
+// a deadlock that makes the batch the victim, a lock wait that runs out, and
+// a lock held through every try. Each night is compared with the same night
+// run quietly on the same data.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/ownserver.h"
+
+namespace {
+
+// The demo's persons on a server whose lock waits end after 2 s, so that a
+// unit given up after five tries is seen within seconds.
+class Conflicts : public OwnServerBatch {
+ protected:
+  Conflicts() : OwnServerBatch({"--innodb-lock-wait-timeout=2"}) {}
+
+  void SetUp() override {
+    OwnServerBatch::SetUp();
+    SeedDemo();
+  }
+
+  // Everything the batch reads or writes, but for BchDat, the server's time
+  // of a change.
+  std::string TableState() {
+    std::string state;
+    for (const char* q :
+         {"SELECT * FROM pznight.Qel327Tag ORDER BY TagPnr, TagTag",
+          "SELECT * FROM pznight.Qel320Tgb ORDER BY TgbPnr, TgbDtm",
+          "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf FROM pznight.Qel321Bch"
+          " ORDER BY BchPnr, BchVon, BchUhr, BchFkt",
+          "SELECT * FROM pznight.Qel131Fcd ORDER BY FcdNum"}) {
+      for (const auto& row : Admin()->Query(q)) {
+        for (const auto& col : row) state += col + "|";
+        state += "\n";
+      }
+    }
+    return state;
+  }
+
+  // The night run without anybody else at work, then the data put back.
+  void RunQuietly() {
+    RunResult r = WaitProgram(Start("X"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    quietState_ = TableState();
+    quietParams_ = ParamFile();
+    Recreate();
+    SeedDemo();
+  }
+
+  // A terminal's session on the same data, in a transaction of its own.
+  std::unique_ptr<AdminSession> Terminal() {
+    auto s = std::make_unique<AdminSession>(server_.Socket().c_str());
+    s->Exec("USE pznight");
+    s->Exec("BEGIN");
+    return s;
+  }
+
+  // Waits until the batch's statement that starts with prefix and names
+  // 10000004 is at work (waiting for the terminal's lock); false after 20 s.
+  bool WaitForStatement(const std::string& prefix) {
+    for (int i = 0; i < 2000; ++i) {
+      if (Admin()->Query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE '" +
+                         prefix + "%' AND INFO LIKE '%10000004%'")[0][0] != "0") {
+        return true;
+      }
+      usleep(10000);
+    }
+    return false;
+  }
+
+  // Waits until the log holds text; false after 30 s.
+  bool WaitForLog(const std::string& text) {
+    for (int i = 0; i < 3000; ++i) {
+      if (Log().find(text) != std::string::npos) return true;
+      usleep(10000);
+    }
+    return false;
+  }
+
+  // The whole key: a record lock on the booking alone, with no gap beside it.
+  static constexpr char kFlexitimeDay[] =
+      "SELECT BchFkt FROM Qel321Bch WHERE BchPnr = '10000004' AND"
+      " BchVon = CURDATE() - INTERVAL 1 DAY AND"
+      " BchUhr = TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00') AND BchFkt = 1 FOR UPDATE";
+  std::string quietState_;
+  std::string quietParams_;
+};
+
+// The terminal holds the accounted day's record of 10000004 after changing
+// many rows, so the server picks the lighter batch as the victim once the
+// terminal asks for the booking the batch has just cancelled.
+TEST_F(Conflicts, DeadlockVictimIsRedoneAndTheNightEndsAsAQuietOne) {
+  RunQuietly();
+  Admin()->Exec("CREATE TABLE terminal_work (id INT PRIMARY KEY, v INT)");
+  Admin()->Exec("INSERT INTO terminal_work SELECT seq, 0 FROM seq_1_to_2000");
+  auto terminal = Terminal();
+  terminal->Exec("UPDATE terminal_work SET v = v + 1");
+  terminal->Exec("SELECT TagTgb FROM Qel327Tag WHERE TagPnr = '10000004' AND"
+                 " TagTag = CURDATE() - INTERVAL 1 DAY FOR UPDATE");
+  Spawned run = Start();
+  ASSERT_TRUE(WaitForStatement("UPDATE QEL327Tag"));
+  terminal->Exec(kFlexitimeDay);  // closes the cycle; granted once the batch is rolled back
+  terminal->Exec("ROLLBACK");
+  RunResult r = WaitProgram(run);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("0 failures, 7 commits, 1 retries, 0 units given up"), std::string::npos)
+      << r.err;
+  EXPECT_NE(Log().find("Info: Arbeitseinheit wird wiederholt! RC:1213 Pnr:10000004"),
+            std::string::npos);
+  EXPECT_EQ(TableState(), quietState_);
+  EXPECT_EQ(ParamFile(), quietParams_);
+}
+
+// The terminal holds the flexitime day the batch must cancel until the
+// batch's wait has run out once.
+TEST_F(Conflicts, LockWaitTimeoutIsRedoneAndTheNightEndsAsAQuietOne) {
+  RunQuietly();
+  auto terminal = Terminal();
+  terminal->Exec(kFlexitimeDay);
+  Spawned run = Start();
+  ASSERT_TRUE(WaitForLog("Info: Arbeitseinheit wird wiederholt! RC:1205 Pnr:10000004"));
+  terminal->Exec("ROLLBACK");
+  RunResult r = WaitProgram(run);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("0 units given up; exit status 0"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(" 0 retries"), std::string::npos) << r.err;
+  EXPECT_EQ(TableState(), quietState_);
+  EXPECT_EQ(ParamFile(), quietParams_);
+}
+
+// Held through every try: the unit is given up with nothing of it kept, the
+// person's day is not listed, everybody else's night is done, and the run
+// reports itself incomplete.
+TEST_F(Conflicts, LockHeldThroughEveryTryGivesTheUnitUpAndEndsIncomplete) {
+  RunQuietly();
+  const std::string before = TableState();
+  auto terminal = Terminal();
+  terminal->Exec(kFlexitimeDay);
+  RunResult r = WaitProgram(Start());
+  terminal->Exec("ROLLBACK");
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("gave up TagesMld:K of person 10000004 on "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("after 5 tries (1205"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("4 retries, 1 units given up; exit status 3"), std::string::npos) << r.err;
+  EXPECT_NE(Log().find("Fehler(Einheit): Arbeitseinheit aufgegeben! RC:1205 Pnr:10000004"),
+            std::string::npos);
+  // 10000004 untouched: no follow-up, the flexitime day in force, the slot empty.
+  EXPECT_EQ(Admin()->Query("SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr = '10000004' AND"
+                           " (BchFcd = 'KF' OR BchFkt = 45)")[0][0],
+            "0");
+  EXPECT_EQ(Admin()->Query("SELECT TagTgb FROM Qel327Tag WHERE TagPnr = '10000004' AND"
+                           " TagTag = CURDATE() - INTERVAL 1 DAY")[0][0],
+            "");
+  // Everybody else as in the quiet night.
+  std::string listed = quietParams_;
+  const std::size_t at = listed.find("10000004,");
+  ASSERT_NE(at, std::string::npos);
+  listed.erase(at, listed.find('\n', at) + 1 - at);
+  EXPECT_EQ(ParamFile(), listed);
+  EXPECT_NE(TableState(), before);
+}
+
+}  // namespace
