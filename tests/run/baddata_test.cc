@@ -143,6 +143,11 @@ TEST_F(BadData, SearchCrossesMonthAndYearEnds) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(FollowUps("'2026-02-28'"), (Rows{{"Y1", "20260228", "1", "KF"}}));
   EXPECT_EQ(ParamFile(), "Y1      ,28.02.2026\n");
+  // The server's clock decides, and the operator is told it differs from ours.
+  EXPECT_NE(r.err.find("the server's yesterday is 20260228 but this machine's is "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("day 2026-02-28: "), std::string::npos) << r.err;
 }
 
 // Umlauts in a personnel number and in the codes (seeded here as UTF-8, held
