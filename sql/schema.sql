@@ -103,3 +103,39 @@ CREATE TABLE Qel140Azv (
   AzvSta INT          NOT NULL DEFAULT 0,
   PRIMARY KEY (AzvNum, AzvGvo)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- The batch's run record (also in runs.sql, for installations that add it later).
+-- One row per run (a dry run leaves none).
+CREATE TABLE IF NOT EXISTS Qel950Lau (
+  LauId  BIGINT       NOT NULL AUTO_INCREMENT,
+  LauVon DATE         NULL,                         -- first accounted date, NULL when none was due
+  LauBis DATE         NULL,                         -- last accounted date
+  LauFer DATE         NULL,                         -- newest date whose night this run walked to its end
+  LauBeg DATETIME     NOT NULL,
+  LauEnd DATETIME     NULL,
+  LauHst VARCHAR(64)  NOT NULL DEFAULT '',
+  LauOpt VARCHAR(255) NOT NULL DEFAULT '',
+  LauSta VARCHAR(10)  NOT NULL DEFAULT 'running',   -- running, complete, incomplete
+  LauTge INT          NULL,                         -- placeholder days read
+  LauGef INT          NULL,                         -- last message days found
+  LauGen INT          NULL,                         -- follow-ups generated
+  LauSto INT          NULL,                         -- bookings cancelled
+  LauFeh INT          NULL,                         -- failures
+  LauCom INT          NULL,                         -- commits
+  LauWdh INT          NULL,                         -- units of work redone
+  LauAuf INT          NULL,                         -- units of work given up
+  LauExt INT          NULL,                         -- exit status
+  PRIMARY KEY (LauId),
+  KEY LauFerIdx (LauFer)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- One row per accounted day a run handled. A day is handled again only while
+-- it has no row with outcome 'changed' or 'nothing'.
+CREATE TABLE IF NOT EXISTS Qel951Lat (
+  LatTag DATE         NOT NULL,
+  LatPnr VARCHAR(8)   NOT NULL,
+  LatLau BIGINT       NOT NULL,
+  LatErg VARCHAR(10)  NOT NULL,                     -- changed, nothing, failed
+  LatPar TINYINT      NOT NULL DEFAULT 0,           -- 1: a parameter line was written
+  PRIMARY KEY (LatTag, LatPnr, LatLau)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

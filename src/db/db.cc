@@ -17,6 +17,8 @@ int DbErrNo = 0;
 const char* DbErrText = "";
 // The transaction since the last COMMIT or ROLLBACK.
 bool TxnChanged = false;
+std::uint64_t ChangeCount = 0;
+bool Aside = false;
 int TxnError = 0;
 char TxnErrText[160] = {};
 
@@ -151,6 +153,16 @@ int Db_Rollback() {
 }
 
 int Db_TxnChanged() { return TxnChanged ? 1 : 0; }
+std::uint64_t Db_ChangeCount() { return ChangeCount; }
+
+int Db_Aside(const char* text) {
+  Cursor cur{text, nullptr, 0};
+  Aside = true;
+  int rc = Cur_Open(cur);
+  Aside = false;
+  (void)Cur_Close(cur);  // a change stores no result; a SELECT's is not wanted here
+  return rc;
+}
 int Db_TxnError() { return TxnError; }
 int Db_Retryable(int rc) { return rc == DB_DEADLOCK || rc == DB_LOCK_WAIT ? 1 : 0; }
 
@@ -186,9 +198,12 @@ int Cur_Open(Cursor& cur) {
     cur.result = nullptr;
     return DbErrNo;
   }
-  if (cur.result == nullptr && mysql_field_count(&DbHandle) == 0) {
+  if (cur.result == nullptr && mysql_field_count(&DbHandle) == 0 && !Aside) {
     my_ulonglong n = mysql_affected_rows(&DbHandle);
-    if (n != 0 && n != static_cast<my_ulonglong>(-1)) TxnChanged = true;
+    if (n != 0 && n != static_cast<my_ulonglong>(-1)) {
+      TxnChanged = true;
+      ++ChangeCount;
+    }
   }
   return 0;
 }
@@ -227,6 +242,8 @@ std::uint64_t Db_AffectedRows() {
   // The client answers (my_ulonglong)-1 after a failed statement: nothing changed.
   return n == static_cast<my_ulonglong>(-1) ? 0 : n;
 }
+
+std::uint64_t Db_InsertId() { return DbInitialised ? mysql_insert_id(&DbHandle) : 0; }
 
 int Db_ErrNo() { return DbErrNo; }
 const char* Db_ErrText() { return DbErrText; }

@@ -43,6 +43,13 @@ int Db_Rollback();
 // The transaction since the last COMMIT or ROLLBACK: 1 when a statement of it
 // changed a row, else 0.
 [[nodiscard]] int Db_TxnChanged();
+// Statements that changed a row since the connect, never going back: a unit
+// of work tells its own changes by the difference.
+[[nodiscard]] std::uint64_t Db_ChangeCount();
+// Runs a statement of the batch's own bookkeeping whose changes go with the
+// transaction but do not call for a COMMIT of their own (Db_TxnChanged and
+// Db_ChangeCount do not count them). 0 or the error number.
+[[nodiscard]] int Db_Aside(const char* text);
 // The first error since the last COMMIT or ROLLBACK that took the
 // transaction's work with it, or 0. While one stands no statement is sent:
 // each answers that error at once, because its work would be lost as well.
@@ -59,6 +66,8 @@ int Db_Rollback();
 [[nodiscard]] int Cur_Read(Cursor& cur, MYSQL_ROW& row);
 // Frees the stored result: 0, or DB_NO_RESULT when there was none.
 int Cur_Close(Cursor& cur);
+// The AUTO_INCREMENT value the last INSERT gave its row.
+std::uint64_t Db_InsertId();
 // Rows the last statement changed (rows written with their own values do not count).
 std::uint64_t Db_AffectedRows();
 // The client's error number and message of the last failure recorded.

@@ -32,6 +32,13 @@ constexpr int DB_TXN_LOST = -6;
 constexpr int UNIT_GIVEN_UP = -7;
 // The working folder is locked by another run.
 constexpr int PZL_FOLDER_LOCKED = -8;
+// An option after the three parameters that the batch does not know, or
+// whose value it cannot take.
+constexpr int PZL_BAD_OPTION = -9;
+// A night asked for that has not ended yet on the server's clock.
+constexpr int PZL_FUTURE_DATE = -10;
+// More nights are due than a run handles without a person deciding.
+constexpr int PZL_TOO_MANY_NIGHTS = -11;
 
 // The server's duplicate-key error.
 constexpr int DB_DUPLICATE = 1062;

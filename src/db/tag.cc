@@ -1,17 +1,19 @@
 #include "db/tag.h"
 
+#include <cstdio>
+
 #include "db/db.h"
 
 namespace {
 
-// Yesterday as a date: CURDATE() - 1 would be number arithmetic on the
-// YYYYMMDD form and name day 00 on the first of every month.
+// The accounted date, or yesterday as a date: CURDATE() - 1 would be number
+// arithmetic on the YYYYMMDD form and name day 00 on the first of every month.
 constexpr char kTagAkt[] =
     "SELECT       TagPnr, DATE_FORMAT(TagTag,'%%Y%%m%%d'),       "
     "DATE_FORMAT(TagVon,'%%Y%%m%%d'),       DATE_FORMAT(TagUhr, '%%H%%i%%s'),       "
     "DATE_FORMAT(TagBis,'%%Y%%m%%d'),       DATE_FORMAT(TagEnd, '%%H%%i%%s'), TgbSol, "
     "TagTgb, TagTgs,       TagHtv, TagHvs, TagHtn, TagHns FROM  Qel327Tag, Qel320Tgb WHERE "
-    "TagTag = CURDATE() - INTERVAL 1 DAY AND   DATE_FORMAT(TagVon, "
+    "TagTag = %s AND   DATE_FORMAT(TagVon, "
     "'%%Y%%m%%d')=DATE_FORMAT(TagBis, '%%Y%%m%%d') AND   DATE_FORMAT(TagUhr, "
     "'%%H%%i%%s')=DATE_FORMAT(TagEnd, '%%H%%i%%s') AND   DATE_FORMAT(TagUhr, '%%H%%i%%s') = "
     "'120000' AND   TgbPnr = TagPnr AND   TgbDtm = TagTag AND   TgbZtr = 1 ";
@@ -54,9 +56,10 @@ int ReadInto(Cursor& cur, TagSatz& tag) {
 
 }  // namespace
 
-int TagAkt_Open() {
-  // No values: the formatter only turns the doubled percent signs into single ones.
-  Sql_Format(kTagAkt);
+int TagAkt_Open(const char* date) {
+  char day[32] = "CURDATE() - INTERVAL 1 DAY";
+  if (date != nullptr) std::snprintf(day, sizeof day, "'%s'", SqlValue<9>(date).c_str());
+  Sql_Format(kTagAkt, day);
   TagAkt.text = SqlText;
   return Cur_Open(TagAkt);
 }

@@ -27,8 +27,9 @@ struct TagSatz {
 };
 static_assert(std::is_trivially_copyable_v<TagSatz>);
 
-// Opens the driving cursor over yesterday's whole-day placeholder records.
-[[nodiscard]] int TagAkt_Open();
+// Opens the driving cursor over the whole-day placeholder records of date
+// (YYYYMMDD), or of the server's yesterday without one.
+[[nodiscard]] int TagAkt_Open(const char* date = nullptr);
 // Next driving row into tag (NULL columns leave fields alone): 0,
 // END_OF_DATA, DB_NO_RESULT, or TAG_PNR_TOO_LONG when the personnel number is
 // longer than TagPnr holds; the record then holds the cut number, which may

@@ -5,6 +5,7 @@
 
 #include "db/bch.h"
 #include "db/db.h"
+#include "followup/report.h"
 #include "run/counts.h"
 #include "run/log.h"
 
@@ -62,6 +63,7 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
   }
   if (rc == 0) {
     ++MldCount.cancelled;
+    Rpt_Cancelled(bch);
   } else {
     LogUpdateFailed(attempt, rc, tag, bch);
   }
@@ -101,6 +103,8 @@ int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
     if (rank == Rank::kBooking) {
       Log_Entry(kTxtHigher, kValHigher, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                 bch.BchFcd.c_str());
+      Rpt_Stopped(booked.FcdPri < fcd.FcdPri ? "stronger booking" : "equal booking",
+                  bch.BchFcd.c_str());
       result = 0;
       break;
     }

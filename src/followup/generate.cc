@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "db/azv.h"
+#include "followup/report.h"
 #include "run/counts.h"
 #include "run/log.h"
 
@@ -87,6 +88,7 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
     // follow-up that was dropped for want of a target time.
     Log_Notice(kTxtSollzeit, kValSollzeit, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                fcd.FcdNum.c_str());
+    Rpt_Stopped("target time", nullptr);
   } else {
     bch.BchPnr.assign(tag.TagPnr.c_str());
     bch.BchVon.assign(tag.TagTag.c_str());
@@ -110,7 +112,9 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
     rc = Azv_Read(tag.TagPnr.c_str(), tag.TagTag.c_str(), azv);
     if (rc != 0) Log_Fail(kTxtAzvFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
 
-    StoreSlot(tag, fcd, Credit(fcd, azv));
+    const std::int32_t value = Credit(fcd, azv);
+    StoreSlot(tag, fcd, value);
+    Rpt_Credited(fcd.FcdTyp, value);
 
     // All three slots go back from memory, so follow-ups of one day accumulate.
     rc = Tag_Update(tag);

@@ -7,6 +7,7 @@
 #include "db/fcd.h"
 #include "followup/check.h"
 #include "followup/generate.h"
+#include "followup/report.h"
 #include "run/log.h"
 
 namespace {
@@ -38,6 +39,8 @@ int FollowUpOf(const TagSatz& tag, const BchSatz& bch, FcdSatz& fcd) {
   if (rc != 0) {
     // Without its type the follow-up has no slot or priority to go by.
     Log_Fail(kTxtFcdRead, kValFcd, rc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
+    Rpt_Weigh(fcd);
+    Rpt_Stopped("type could not be read", nullptr);
     return 0;
   }
   return 1;
@@ -59,9 +62,9 @@ int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
   }
   FcdSatz fcd{};
   // No commit here: the day-end commit of the batch run takes this along.
-  if (rc == 0 && FollowUpOf(tag, bch, fcd) == 1 && Mld_CheckDay(tag, fcd) == 1 &&
-      Mld_Generate(tag, bch, fcd) == 1) {
-    result = 1;
+  if (rc == 0 && FollowUpOf(tag, bch, fcd) == 1) {
+    Rpt_Weigh(fcd);
+    if (Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1) result = 1;
   }
   (void)BchStdMld_Close();  // -1 after a failed open; nothing was held
   return result;

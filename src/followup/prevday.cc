@@ -5,6 +5,7 @@
 #include "db/fcd.h"
 #include "followup/check.h"
 #include "followup/generate.h"
+#include "followup/report.h"
 #include "followup/unit.h"
 #include "run/log.h"
 
@@ -42,6 +43,8 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
       // A follow-up of unknown type has neither slot nor priority; weighing
       // or booking it could only cancel or insert the wrong thing.
       Log_Fail(kTxtFcdRead, kValFcd, frc, tag.TagPnr.c_str(), fcd.FcdNum.c_str());
+      Rpt_Weigh(fcd);
+      Rpt_Stopped("type could not be read", nullptr);
       continue;
     }
 
@@ -51,6 +54,7 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
     Unit unit;
     Unit_Begin(unit, tag, "TagesMld", bch.BchFcd.c_str(), kUnitAlwaysCommit);
     do {
+      Rpt_Weigh(fcd);
       generated = Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1 ? 1 : 0;
     } while (Unit_Again(unit) != 0);
     if (Unit_Result(unit) == 0 && generated != 0) result = 1;

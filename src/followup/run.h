@@ -6,11 +6,16 @@
 #include <cstddef>
 
 #include "db/tag.h"
+#include "followup/nights.h"
+#include "run/options.h"
 
-// Runs the whole batch; database is the upper-cased name written into the
-// consolidated parameter lines. 0 when every placeholder day was walked and
-// the parameter file written; -1 when the run is incomplete (told on stderr).
-[[nodiscard]] int Mld_Run(const char* database);
+// Runs the batch over the nights of plan, oldest first; database is the
+// upper-cased name written into the consolidated parameter lines. With the
+// run record, the run's row is made first (plan.runId), days recorded as
+// handled are skipped unless opts.again, and each day and complete night is
+// recorded. 0 when every night was walked and the parameter file written;
+// -1 when the run is incomplete (told on stderr).
+[[nodiscard]] int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan);
 
 // Dumps tag on the console trace.
 void Tag_Print(const TagSatz& tag);

@@ -9,8 +9,11 @@
 #include <random>
 
 #include "db/db.h"
+#include "db/lau.h"
 #include "db/result.h"
+#include "followup/report.h"
 #include "run/log.h"
+#include "run/runflags.h"
 
 namespace {
 
@@ -25,6 +28,15 @@ constexpr char kValUnit[] = "RC:%d Pnr:%s Tag:%s Einheit:%s%s%s\n";
 constexpr long kPauseMs = 100;
 
 bool RunLost = false;
+std::int32_t ChangedUnits = 0;
+
+struct DayRow {
+  const char* date = nullptr;
+  const char* pnr = nullptr;
+  std::int64_t run = 0;
+  bool written = false;
+};
+DayRow Row;
 
 void Pause(int tries) {
   static std::minstd_rand random(static_cast<unsigned>(time(nullptr)) ^
@@ -56,6 +68,8 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
   unit.commit = commit;
   unit.tries = 0;
   unit.result = 0;
+  unit.changes = Db_ChangeCount();
+  unit.report = Rpt_Mark();
   int err = Db_TxnError();
   if (err != 0 && Db_Retryable(err) != 0) (void)Db_Rollback();
 }
@@ -63,12 +77,21 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
 int Unit_Again(Unit& unit) {
   int err = Db_TxnError();
   if (err == 0) {
-    if (unit.commit == kUnitCommitChanges && Db_TxnChanged() == 0) return 0;
-    if (Db_Commit() == 1) {
+    const bool changed = Db_ChangeCount() != unit.changes;
+    if (unit.commit == kUnitCommitChanges && !changed) return 0;
+    if (changed && Row.run > 0) {
+      (void)Lat_Insert(Row.date, Row.pnr, Row.run, "changed", 1);  // a refusal is its own failure
+      err = Db_TxnError();
+    }
+    if (err == 0 && (DryRun != 0 || Db_Commit() == 1)) {
       ++MldCount.commits;
+      if (changed) {
+        ++ChangedUnits;
+        if (Row.run > 0) Row.written = true;
+      }
       return 0;
     }
-    err = Db_TxnError();
+    if (err == 0) err = Db_TxnError();
   }
   ++unit.tries;
   char why[160] = {};
@@ -82,9 +105,10 @@ int Unit_Again(Unit& unit) {
   char day[16] = {};
   Dashed(tag.TagTag.c_str(), day, sizeof day);
 
-  if (Db_Retryable(err) == 0) {
+  if (Db_Retryable(err) == 0 || DryRun != 0) {
     unit.result = DB_TXN_LOST;
     RunLost = true;
+    Rpt_GiveUp(unit.report);
     Log_FailNotice(kTxtLost, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
     std::fprintf(stderr,
@@ -92,11 +116,15 @@ int Unit_Again(Unit& unit) {
                  "nothing since the last commit was kept, and the run stops\n",
                  err, why, unit.what.c_str(), Sep(unit), unit.code.c_str(),
                  tag.TagPnr.c_str(), day);
+    if (DryRun != 0) {
+      std::fprintf(stderr, "pirzol: the dry run met other work at the same rows; run it again\n");
+    }
     return 0;
   }
   if (unit.tries >= kUnitTries) {
     unit.result = UNIT_GIVEN_UP;
     ++MldCount.givenUp;
+    Rpt_GiveUp(unit.report);
     Log_FailNotice(kTxtGivenUp, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
     std::fprintf(stderr,
@@ -110,6 +138,7 @@ int Unit_Again(Unit& unit) {
   // log keeps them, and this line says why they are there.
   MldCount.failures = unit.counts.failures;
   ++MldCount.retries;
+  Rpt_Drop(unit.report);
   Log_Entry(kTxtRetry, kValRetry, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
             unit.what.c_str(), Sep(unit), unit.code.c_str(), unit.tries + 1);
   Pause(unit.tries);
@@ -118,3 +147,13 @@ int Unit_Again(Unit& unit) {
 
 int Unit_Result(const Unit& unit) { return unit.result; }
 int Unit_Lost() { return RunLost ? 1 : 0; }
+std::int32_t Unit_Changed() { return ChangedUnits; }
+
+void Unit_Record(const char* date, const char* pnr, std::int64_t runId) {
+  Row.date = date;
+  Row.pnr = pnr;
+  Row.run = DryRun != 0 ? 0 : runId;
+  Row.written = false;
+}
+
+int Unit_Recorded() { return Row.written ? 1 : 0; }

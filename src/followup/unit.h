@@ -12,6 +12,9 @@
 #ifndef PIRZOL_FOLLOWUP_UNIT_H_
 #define PIRZOL_FOLLOWUP_UNIT_H_
 
+#include <cstddef>
+#include <cstdint>
+
 #include "db/fixtext.h"
 #include "db/tag.h"
 #include "run/counts.h"
@@ -32,6 +35,8 @@ struct Unit {
   int commit;        // kUnitAlwaysCommit or kUnitCommitChanges
   int tries;         // tries ended so far
   int result;        // 0, UNIT_GIVEN_UP or DB_TXN_LOST once ended
+  std::uint64_t changes;  // Db_ChangeCount when the unit began
+  std::size_t report;     // the report's mark when the unit began
 };
 
 // Marks the start of a unit working on tag. Any rolled-back work still
@@ -50,5 +55,22 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
 // 1 once a unit lost its transaction: the session cannot go on, and the run
 // must stop.
 [[nodiscard]] int Unit_Lost();
+// Units that ended with rows changed and kept, since the run began; a day
+// tells whether it changed anything by the difference.
+[[nodiscard]] std::int32_t Unit_Changed();
+
+// The accounted day the units now work on, for the run record: a unit that
+// changed rows writes the day's row as changed before its COMMIT, so the row
+// becomes durable with the day's changes and costs no COMMIT of its own.
+// runId 0 (no record, or a dry run) writes nothing. The texts must live
+// until the next call.
+void Unit_Record(const char* date, const char* pnr, std::int64_t runId);
+// 1 when a unit of the present day committed the day's row as changed.
+[[nodiscard]] int Unit_Recorded();
+
+// Under DryRun a unit that went through is taken as committed without a
+// COMMIT: everything stays in the one transaction the run rolls back at its
+// end. A conflict cannot be redone there without losing what came before,
+// so it ends the run as a lost transaction would.
 
 #endif  // PIRZOL_FOLLOWUP_UNIT_H_

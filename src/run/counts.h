@@ -7,7 +7,9 @@
 #include <cstdint>
 
 struct MldCounts {
-  std::int32_t daysRead;    // placeholder days delivered by the driving cursor
+  std::int32_t nightsDone;  // nights walked to their end
+  std::int32_t daysSkipped; // placeholder days recorded as handled by an earlier run
+  std::int32_t daysRead;    // placeholder days handled
   std::int32_t daysFound;   // of them, days whose last message day was found
   std::int32_t generated;   // follow-ups generated (Mld_Generate returned 1)
   std::int32_t cancelled;   // bookings cancelled to function 45

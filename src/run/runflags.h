@@ -8,5 +8,6 @@ extern std::FILE* LogFile;  // the open "pirzol.log", or nullptr when it could n
 extern int LogDetail;       // 1 when the log switch starts with an upper-case D
 extern int ConsoleTrace;    // 1 in every run
 extern int KonsolMode;      // 1 when the mode word is exactly "ZELTA"
+extern int DryRun;          // 1 under --dry-run: nothing the run changes is kept
 
 #endif  // PIRZOL_RUN_RUNFLAGS_H_

@@ -16,11 +16,15 @@
 #include "config/ini.h"
 #include "db/db.h"
 #include "db/fixtext.h"
+#include "db/lau.h"
+#include "followup/nights.h"
+#include "followup/report.h"
 #include "followup/run.h"
 #include "followup/unit.h"
 #include "run/counts.h"
 #include "run/exitcodes.h"
 #include "run/log.h"
+#include "run/options.h"
 #include "run/runflags.h"
 
 namespace {
@@ -86,34 +90,62 @@ void WarnPermissions(const char* path) {
   }
 }
 
-// The accounted date, YYYYMMDD, once the server has named it.
+// The server's yesterday, YYYYMMDD, once the server has named it, and the
+// nights the run handles.
 FixText<9> AccountedDay;
+NightPlan Plan;
+RunOptions Options;
+
+// The nights handled, for the summaries: one date, or the first and the last.
+void Nights(char* log, char* shown, std::size_t size) {
+  const char* first = Plan.dates.empty() ? AccountedDay.c_str() : Plan.dates.front().c_str();
+  const char* last = Plan.dates.empty() ? first : Plan.dates.back().c_str();
+  if (std::strlen(first) != 8) {
+    std::snprintf(log, size, "-");
+    std::snprintf(shown, size, "-");
+  } else if (std::strcmp(first, last) == 0) {
+    std::snprintf(log, size, "%s", first);
+    std::snprintf(shown, size, "%.4s-%.2s-%.2s", first, first + 4, first + 6);
+  } else {
+    std::snprintf(log, size, "%s-%s", first, last);
+    std::snprintf(shown, size, "%.4s-%.2s-%.2s to %.4s-%.2s-%.2s", first, first + 4, first + 6,
+                  last, last + 4, last + 6);
+  }
+}
 
 void Summary(int status) {
-  const char* day = AccountedDay.empty() ? "-" : AccountedDay.c_str();
-  char dashed[16] = "-";
-  if (AccountedDay.size() == 8) {
-    std::snprintf(dashed, sizeof dashed, "%.4s-%.2s-%.2s", day, day + 4, day + 6);
-  }
+  char day[32] = {};
+  char dashed[32] = {};
+  Nights(day, dashed, sizeof day);
   Log_Entry(kTxtSummary, kValSummary, day, static_cast<int>(MldCount.daysRead),
             static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
             static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
             static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
             static_cast<int>(MldCount.givenUp), status);
   std::fprintf(stderr,
-               "pirzol: day %s: %d placeholder days read, %d last message days found, %d "
-               "follow-ups generated, %d bookings cancelled, %d failures, %d commits, %d "
-               "retries, %d units given up; exit status %d\n",
-               dashed, static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysFound),
-               static_cast<int>(MldCount.generated), static_cast<int>(MldCount.cancelled),
-               static_cast<int>(MldCount.failures), static_cast<int>(MldCount.commits),
-               static_cast<int>(MldCount.retries), static_cast<int>(MldCount.givenUp), status);
+               "pirzol: %s%s %s: %d placeholder days read, %d skipped as handled, %d last message "
+               "days found, %d follow-ups generated, %d bookings cancelled, %d failures, %d "
+               "commits, %d retries, %d units given up; exit status %d\n",
+               DryRun != 0 ? "dry run, " : "",
+               Plan.dates.size() > 1 ? "days" : "day", dashed,
+               static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysSkipped),
+               static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
+               static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
+               static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
+               static_cast<int>(MldCount.givenUp), status);
 }
 
 int Finish(int status) {
   Summary(status);
   Log_Close();
   return status;
+}
+
+// Ends a run that could not begin its work: nothing was changed.
+int Stop(int status) {
+  (void)Db_Rollback();
+  Db_Disconnect();
+  return Finish(status);
 }
 
 // Takes the working folder before anything in it is opened, rotated or
@@ -141,10 +173,13 @@ int LockFolder() {
 // The server's clock decides which day is accounted; a machine whose own
 // yesterday differs is said to the operator, because around a clock change
 // a server in another zone handles one night twice and skips another.
-void NameTheDay() {
-  if (Db_Yesterday(AccountedDay) != 0) {
+int NameTheDay() {
+  int rc = Db_Yesterday(AccountedDay);
+  if (rc != 0 || AccountedDay.size() != 8) {
+    std::fprintf(stderr, "pirzol: the server did not name its date (%d): %s; nothing was "
+                 "changed\n", rc, Db_ErrText());
     AccountedDay.assign("");
-    return;
+    return rc != 0 ? rc : -1;
   }
   char local[16] = {};
   std::time_t now = std::time(nullptr) - 86400;
@@ -157,6 +192,7 @@ void NameTheDay() {
                  "server's is handled\n",
                  AccountedDay.c_str(), local);
   }
+  return 0;
 }
 
 }  // namespace
@@ -181,6 +217,8 @@ int Pzl_Main(int argc, char** argv) {
   }
   FixText<kParam1Size> param1;
   param1.assign(argv[1]);
+  if (Opt_Parse(argc, argv, Options) != 0) return kExitNoStart;
+  DryRun = Options.dryRun;
 
   // A reader of the trace that goes away, or a file size limit, must not end
   // the run in the middle of a transaction: the failed write is reported.
@@ -251,18 +289,47 @@ int Pzl_Main(int argc, char** argv) {
     return kExitNoStart;
   }
 
-  NameTheDay();
-  int status = Mld_Run(dbName) == 0 ? kExitOk : kExitIncomplete;
-  // Every day ends with its own commit; this one is for anything a failed
-  // step left, and it tells whether the session is still sound at the end.
-  if (Unit_Lost() != 0) {
-    status = kExitIncomplete;
-  } else if (Db_Commit() != 1) {
-    Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
-    std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(), Db_ErrText());
+  if (NameTheDay() != 0) return Stop(kExitNoStart);
+  rc = Mld_Plan(Options, AccountedDay.c_str(), Plan);
+  if (rc != 0) {
+    if (rc > 0) {
+      std::fprintf(stderr, "pirzol: the run record could not be read (%d): %s\n", rc,
+                   Db_ErrText());
+    }
+    return Stop(kExitNoStart);
+  }
+  if (!Options.report.empty() && Rpt_Open(Options.report.c_str()) != 0) {
+    return Stop(kExitNoStart);
+  }
+
+  int status = Mld_Run(dbName, Options, Plan) == 0 ? kExitOk : kExitIncomplete;
+  if (DryRun != 0) {
+    // Nothing a dry run did may stay, whatever it was.
+    if (Unit_Lost() != 0) status = kExitIncomplete;
+    (void)Db_Rollback();
+  } else if (Unit_Lost() != 0) {
     status = kExitIncomplete;
   } else {
-    ++MldCount.commits;
+    if (Plan.runId > 0) {
+      (void)Lau_Finish(Plan.runId,
+                       MldCount.nightsDone == static_cast<std::int32_t>(Plan.dates.size())
+                           ? "complete"
+                           : "incomplete",
+                       MldCount, status);
+    }
+    // Every day ends with its own commit; this one keeps the record's last
+    // rows, and it tells whether the session is still sound at the end.
+    if (Db_Commit() != 1) {
+      Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
+      std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
+                   Db_ErrText());
+      status = kExitIncomplete;
+    } else {
+      ++MldCount.commits;
+    }
+  }
+  if (Rpt_Close(Plan.runId, Plan.dates, Options.work.c_str(), MldCount, status, DryRun) != 0) {
+    status = kExitIncomplete;
   }
   Db_Disconnect();
   return Finish(status);

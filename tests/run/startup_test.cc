@@ -105,7 +105,7 @@ TEST_F(Batch, FollowUpIsListedInBothLineFormatsAndTracedInOrder) {
   // Once more, consolidated: the database name leads, upper-cased, in 20.
   Seed("DELETE FROM Qel321Bch WHERE BchFcd = 'KF'");
   Seed("UPDATE Qel327Tag SET TagTgb = '', TagTgs = 0 WHERE TagTag = CURDATE() - INTERVAL 1 DAY");
-  r = Run("ZELTA", "X");
+  r = Run("ZELTA", "X", Again());
   ASSERT_EQ(r.status, 0) << r.err;
   char expect[100];
   std::snprintf(expect, sizeof expect, "%-20s,%-8s,%-10s\n", Upper(db_).c_str(), "P1",
@@ -114,7 +114,7 @@ TEST_F(Batch, FollowUpIsListedInBothLineFormatsAndTracedInOrder) {
   // Anything but exactly ZELTA keeps the short form.
   Seed("DELETE FROM Qel321Bch WHERE BchFcd = 'KF'");
   Seed("UPDATE Qel327Tag SET TagTgb = '', TagTgs = 0 WHERE TagTag = CURDATE() - INTERVAL 1 DAY");
-  r = Run("ZELTAX", "X");
+  r = Run("ZELTAX", "X", Again());
   EXPECT_EQ(ReadFile(work_.File("pirzoltgb")), "P1      ," + DottedYesterday() + "\n");
 }
 

@@ -20,8 +20,15 @@ void BatchTest::SetUp() {
   WriteIni(ini_, kTestUser, kTestPass, "localhost", db_);
 }
 
-RunResult BatchTest::Run(const std::string& mode, const std::string& sw) {
-  return RunProgram(PirzolBin(), {ini_, mode, sw}, work_.path());
+RunResult BatchTest::Run(const std::string& mode, const std::string& sw,
+                         const std::vector<std::string>& options) {
+  std::vector<std::string> args = {ini_, mode, sw};
+  args.insert(args.end(), options.begin(), options.end());
+  return RunProgram(PirzolBin(), args, work_.path());
+}
+
+std::vector<std::string> BatchTest::Again() {
+  return {"--again", "--day=" + DashedYesterday()};
 }
 
 void BatchTest::WriteRawIni(const std::string& login, const std::string& pass,
@@ -67,6 +74,11 @@ void BatchTest::SeedDemo() {
 std::string BatchTest::DottedYesterday() {
   std::string y = Yesterday();
   return y.substr(6, 2) + "." + y.substr(4, 2) + "." + y.substr(0, 4);
+}
+
+std::string BatchTest::DashedYesterday() {
+  std::string y = Yesterday();
+  return y.substr(0, 4) + "-" + y.substr(4, 2) + "-" + y.substr(6, 2);
 }
 
 std::string BatchTest::Upper(std::string s) {

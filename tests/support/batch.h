@@ -4,6 +4,7 @@
 #define PIRZOL_TESTS_SUPPORT_BATCH_H_
 
 #include <string>
+#include <vector>
 
 #include "support/dbtest.h"
 
@@ -13,7 +14,11 @@ std::string IniEntry(int number, const std::string& key, const std::string& valu
 class BatchTest : public DbTest {
  protected:
   void SetUp() override;
-  RunResult Run(const std::string& mode, const std::string& sw);
+  // The batch with the three parameters and any options after them.
+  RunResult Run(const std::string& mode, const std::string& sw,
+                const std::vector<std::string>& options = {});
+  // The accounted day handled once more: --day of yesterday, --again.
+  std::vector<std::string> Again();
   std::string Log() { return ReadFile(work_.File("pirzol.log")); }
   std::string ParamFile() { return ReadFile(work_.File("pirzoltgb")); }
   void WriteRawIni(const std::string& login, const std::string& pass, const std::string& host,
@@ -24,6 +29,7 @@ class BatchTest : public DbTest {
   // The demo's persons, one case each (sql/demo.sql).
   void SeedDemo();
   std::string DottedYesterday();
+  std::string DashedYesterday();
   static std::string Upper(std::string s);
 
   TempDir work_;

@@ -1,0 +1,109 @@
+#include "db/lau.h"
+
+#include "db/db.h"
+
+namespace {
+
+constexpr char kLauPresent[] =
+    "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
+    "TABLE_NAME IN ('Qel950Lau', 'Qel951Lat')";
+constexpr char kLauNights[] =
+    "SELECT DATE_FORMAT(MAX(LauFer), '%%Y%%m%%d'), DATE_FORMAT(MIN(LauVon), '%%Y%%m%%d') "
+    "FROM Qel950Lau";
+constexpr char kLauInsert[] =
+    "INSERT INTO Qel950Lau (LauVon, LauBis, LauBeg, LauHst, LauOpt, LauSta) VALUES "
+    "(NULLIF('%s', ''), NULLIF('%s', ''), NOW(), '%s', '%s', 'running')";
+constexpr char kLauNight[] = "UPDATE Qel950Lau SET LauFer = '%s' WHERE LauId = %lld";
+constexpr char kLauFinish[] =
+    "UPDATE Qel950Lau SET LauEnd = NOW(), LauSta = '%s', LauTge = %ld, LauGef = %ld, "
+    "LauGen = %ld, LauSto = %ld, LauFeh = %ld, LauCom = %ld, LauWdh = %ld, LauAuf = %ld, "
+    "LauExt = %d WHERE LauId = %lld";
+constexpr char kLatInsert[] =
+    "INSERT INTO Qel951Lat (LatTag, LatPnr, LatLau, LatErg, LatPar) VALUES "
+    "('%s', '%s', %lld, '%s', %d) ON DUPLICATE KEY UPDATE LatErg = VALUES(LatErg), "
+    "LatPar = VALUES(LatPar)";
+constexpr char kLatHandled[] =
+    "SELECT DISTINCT LatPnr FROM Qel951Lat WHERE LatTag = '%s' AND LatErg IN ('changed', "
+    "'nothing') ORDER BY LatPnr";
+constexpr char kLatListed[] =
+    "SELECT DISTINCT LatPnr FROM Qel951Lat WHERE LatTag = '%s' AND LatPar = 1 AND LatLau <> "
+    "%lld ORDER BY LatPnr";
+
+// Runs the statement in SqlText and hands each row's first column to out.
+int Column(std::vector<std::string>& out) {
+  out.clear();
+  Cursor cur{SqlText, nullptr, 0};
+  int rc = Cur_Open(cur);
+  if (rc != 0) return rc;
+  MYSQL_ROW row = nullptr;
+  while ((rc = Cur_Read(cur, row)) == 0) out.emplace_back(row[0] != nullptr ? row[0] : "");
+  (void)Cur_Close(cur);
+  return rc == END_OF_DATA ? 0 : rc;
+}
+
+long L(std::int32_t n) { return static_cast<long>(n); }
+
+}  // namespace
+
+int Lau_Present() {
+  std::vector<std::string> count;
+  Sql_Format(kLauPresent);
+  int rc = Column(count);
+  if (rc != 0) return rc;
+  return !count.empty() && Num_Parse(count[0].c_str()) == 2 ? 1 : 0;
+}
+
+int Lau_Nights(FixText<9>& newest, FixText<9>& oldest) {
+  newest.assign("");
+  oldest.assign("");
+  Sql_Format(kLauNights);
+  Cursor cur{SqlText, nullptr, 0};
+  int rc = Cur_Open(cur);
+  if (rc != 0) return rc;
+  MYSQL_ROW row = nullptr;
+  rc = Cur_Read(cur, row);
+  if (rc == 0) {
+    Col_Text(newest, row[0]);
+    Col_Text(oldest, row[1]);
+  }
+  (void)Cur_Close(cur);
+  return rc;
+}
+
+int Lau_Insert(const char* first, const char* last, const char* host, const char* options,
+               std::int64_t& id) {
+  Sql_Format(kLauInsert, SqlValue<9>(first).c_str(), SqlValue<9>(last).c_str(),
+             SqlValue<65>(host).c_str(), SqlValue<256>(options).c_str());
+  int rc = Db_Aside(SqlText);
+  if (rc == 0) id = static_cast<std::int64_t>(Db_InsertId());
+  return rc;
+}
+
+int Lau_Night(std::int64_t id, const char* date) {
+  Sql_Format(kLauNight, SqlValue<9>(date).c_str(), static_cast<long long>(id));
+  return Db_Aside(SqlText);
+}
+
+int Lau_Finish(std::int64_t id, const char* status, const MldCounts& c, int exitStatus) {
+  Sql_Format(kLauFinish, SqlValue<11>(status).c_str(), L(c.daysRead), L(c.daysFound),
+             L(c.generated), L(c.cancelled), L(c.failures), L(c.commits), L(c.retries),
+             L(c.givenUp), exitStatus, static_cast<long long>(id));
+  return Db_Aside(SqlText);
+}
+
+int Lat_Insert(const char* date, const char* pnr, std::int64_t id, const char* outcome,
+               int line) {
+  Sql_Format(kLatInsert, SqlValue<9>(date).c_str(), SqlValue<9>(pnr).c_str(),
+             static_cast<long long>(id), SqlValue<11>(outcome).c_str(), line != 0 ? 1 : 0);
+  return Db_Aside(SqlText);
+}
+
+int Lat_Handled(const char* date, std::vector<std::string>& pnrs) {
+  Sql_Format(kLatHandled, SqlValue<9>(date).c_str());
+  return Column(pnrs);
+}
+
+int Lat_Listed(const char* date, std::int64_t id, std::vector<std::string>& pnrs) {
+  Sql_Format(kLatListed, SqlValue<9>(date).c_str(), static_cast<long long>(id));
+  return Column(pnrs);
+}

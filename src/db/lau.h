@@ -1,0 +1,44 @@
+// The batch's run record: runs of Qel950Lau and the accounted days each
+// handled, Qel951Lat. Whether a night is due and whether a day was handled
+// already is read here; what a run did is written here.
+#ifndef PIRZOL_DB_LAU_H_
+#define PIRZOL_DB_LAU_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/fixtext.h"
+#include "run/counts.h"
+
+// 1 when both record tables exist in the session's database, 0 when not, or
+// the server's error number.
+[[nodiscard]] int Lau_Present();
+// The newest night any run walked to its end, and the first date of the
+// oldest run, as YYYYMMDD; empty when the record holds none. 0 or the error.
+[[nodiscard]] int Lau_Nights(FixText<9>& newest, FixText<9>& oldest);
+// Records the start of a run over the dates first to last (YYYYMMDD; empty
+// when none is due) and commits nothing; id receives the run's number.
+// 0 or the error number.
+[[nodiscard]] int Lau_Insert(const char* first, const char* last, const char* host,
+                             const char* options, std::int64_t& id);
+// Notes that run id has walked the night of date to its end. 0 or the error.
+[[nodiscard]] int Lau_Night(std::int64_t id, const char* date);
+// Records the run's end: status ("complete" or "incomplete"), counts and
+// exit status. 0 or the error number.
+[[nodiscard]] int Lau_Finish(std::int64_t id, const char* status, const MldCounts& counts,
+                             int exitStatus);
+
+// Records that run id handled pnr's day of date with outcome ("changed",
+// "nothing" or "failed"), and whether a parameter line was written for it.
+// Goes with the transaction but calls for no COMMIT of its own. 0 or the error.
+[[nodiscard]] int Lat_Insert(const char* date, const char* pnr, std::int64_t id,
+                             const char* outcome, int line);
+// The persons whose day of date is recorded as handled ("changed" or
+// "nothing"), sorted. 0 or the error number.
+[[nodiscard]] int Lat_Handled(const char* date, std::vector<std::string>& pnrs);
+// The persons of date for whom a run other than id wrote a parameter line,
+// sorted. 0 or the error number.
+[[nodiscard]] int Lat_Listed(const char* date, std::int64_t id, std::vector<std::string>& pnrs);
+
+#endif  // PIRZOL_DB_LAU_H_

@@ -1,0 +1,31 @@
+// Which nights a run handles: the dates after the newest night the run
+// record holds as complete up to yesterday, or the dates the options name.
+#ifndef PIRZOL_FOLLOWUP_NIGHTS_H_
+#define PIRZOL_FOLLOWUP_NIGHTS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/fixtext.h"
+#include "run/options.h"
+
+// More nights than this wait for a person to decide how to catch up.
+constexpr int kMaxNights = 31;
+
+struct NightPlan {
+  int record = 0;                  // 1 when the database holds the run record
+  std::int64_t runId = 0;          // the run's row in the record, 0 without one
+  std::vector<std::string> dates;  // YYYYMMDD, oldest first
+  FixText<9> newest;               // the newest complete night before this run, or empty
+};
+
+// Decides the dates from the options, the record and the server's
+// yesterday (YYYYMMDD). 0, PZL_FUTURE_DATE or PZL_TOO_MANY_NIGHTS (each said
+// on stderr, nothing changed), or the server's error number.
+[[nodiscard]] int Mld_Plan(const RunOptions& opts, const char* yesterday, NightPlan& plan);
+
+// The day after day (YYYYMMDD) into next; 0, or -1 for no date.
+[[nodiscard]] int Day_Next(const char* day, FixText<9>& next);
+
+#endif  // PIRZOL_FOLLOWUP_NIGHTS_H_

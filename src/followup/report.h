@@ -1,0 +1,45 @@
+// The report of a run (--report=FILE): one JSON object a line for every
+// accounted day handled, with every follow-up weighed and what became of
+// it, and a last object for the run. Written to a file beside the report
+// and renamed over it at the end. Without a report every call is a no-op.
+#ifndef PIRZOL_FOLLOWUP_REPORT_H_
+#define PIRZOL_FOLLOWUP_REPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/bch.h"
+#include "db/fcd.h"
+#include "db/tag.h"
+#include "run/counts.h"
+
+// Opens the report's file; 0, or -1 when it cannot be created (said on stderr).
+[[nodiscard]] int Rpt_Open(const char* path);
+
+// A day begins: tag is the accounted day.
+void Rpt_Day(const TagSatz& tag);
+// The last message day the search found for it.
+void Rpt_Found(const TagSatz& last);
+// A follow-up of type fcd is weighed against the day (a type that could not
+// be read has only its code).
+void Rpt_Weigh(const FcdSatz& fcd);
+// What became of the follow-up weighed last.
+void Rpt_Cancelled(const BchSatz& booking);
+void Rpt_Stopped(const char* reason, const char* code);
+void Rpt_Credited(std::int32_t slot, std::int32_t value);
+// Units of work: the follow-ups weighed since a mark are dropped when the
+// unit is redone, and marked as given up when it is given up.
+[[nodiscard]] std::size_t Rpt_Mark();
+void Rpt_Drop(std::size_t mark);
+void Rpt_GiveUp(std::size_t mark);
+// The day ends: whether its parameter line was written, its retries.
+void Rpt_DayEnd(int line, int retries);
+
+// Ends the report with the run's object and puts the file in place.
+// 0, or -1 when it could not be written (said on stderr).
+[[nodiscard]] int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates,
+                            const char* options, const MldCounts& counts, int exitStatus,
+                            int dryRun);
+
+#endif  // PIRZOL_FOLLOWUP_REPORT_H_
