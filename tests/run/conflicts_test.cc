@@ -22,23 +22,7 @@ class Conflicts : public OwnServerBatch {
     SeedDemo();
   }
 
-  // Everything the batch reads or writes, but for BchDat, the server's time
-  // of a change.
-  std::string TableState() {
-    std::string state;
-    for (const char* q :
-         {"SELECT * FROM pznight.Qel327Tag ORDER BY TagPnr, TagTag",
-          "SELECT * FROM pznight.Qel320Tgb ORDER BY TgbPnr, TgbDtm",
-          "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchFcd, BchErf FROM pznight.Qel321Bch"
-          " ORDER BY BchPnr, BchVon, BchUhr, BchFkt",
-          "SELECT * FROM pznight.Qel131Fcd ORDER BY FcdNum"}) {
-      for (const auto& row : Admin()->Query(q)) {
-        for (const auto& col : row) state += col + "|";
-        state += "\n";
-      }
-    }
-    return state;
-  }
+  std::string TableState() { return ::TableState(*Admin(), "pznight"); }
 
   // The night run without anybody else at work, then the data put back.
   void RunQuietly() {

@@ -2,7 +2,11 @@
 // hour-message person handled last.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/batch.h"
 
@@ -121,16 +125,16 @@ TEST_F(EndToEnd, OneNightChangesExactlyTheFollowUpsAndCommitsThemAll) {
             std::string::npos);
 }
 
-// The same night handled again on purpose (--again): nothing is booked
-// twice. Each follow-up finds
-// its own earlier copy on the day, of equal priority with the tie rule that
-// cancels, so the copy goes to function 45 and a fresh one is booked. A
-// cancelled booking already at that time (10000004's flexitime day, then
-// from the third run on every older copy) is deleted first (the 1062 path).
-// The slots already hold their values, so each day update reports that
-// nothing changed, which is logged as a failure.
+// The same night handled again: on purpose (--again), or on a database
+// without the run record, where every run handles yesterday as it always
+// did. Nothing is booked twice. Each follow-up finds its own earlier copy on
+// the day, of equal priority with the tie rule that cancels, so the copy
+// goes to function 45 and a fresh one is booked. A cancelled booking
+// already at that time (10000004's flexitime day, then from the third run
+// on every older copy) is deleted first (the 1062 path). The slots already
+// hold their values, so each day update reports that nothing changed, which
+// is logged as a failure.
 TEST_F(EndToEnd, RunningTheSameNightAgainBooksNothingTwice) {
-  ASSERT_EQ(Run("XXX", "X").status, 0);
   const Rows kAgain = {
       {"10000001", "00:00:00", "1", "KF"},   {"10000001", "00:00:00", "45", "KF"},
       {"10000002", "00:00:00", "2", "UHF"},  {"10000002", "00:00:00", "45", "UHF"},
@@ -139,20 +143,75 @@ TEST_F(EndToEnd, RunningTheSameNightAgainBooksNothingTwice) {
       {"10000005", "00:00:00", "1", "SU"},   {"10000099", "00:00:00", "3", "DRF"},
       {"10000099", "00:00:00", "45", "DRF"},
   };
-  for (int run = 2; run <= 3; ++run) {
-    RunResult r = Run("XXX", "D", Again());
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Bookings(), kAgain) << "run " << run;
-    EXPECT_EQ(Slots(), kSlots) << "run " << run;
-    EXPECT_NE(r.err.find("5 follow-ups generated, 5 bookings cancelled, 5 failures"),
-              std::string::npos)
-        << r.err;
-    EXPECT_NE(Log().find("Fehler(Tag_Update): TagesSatz aktualisieren! RC:-1 Pnr:10000001"),
-              std::string::npos);
-    EXPECT_EQ(ParamFile(), "10000001," + DottedYesterday() + "\n10000002," + DottedYesterday() +
-                               "\n10000003," + DottedYesterday() + "\n10000004," +
-                               DottedYesterday() + "\n10000099," + DottedYesterday() + "\n");
+  for (bool record : {true, false}) {
+    SCOPED_TRACE(record ? "--again" : "without the run record");
+    if (!record) {
+      TearDown();
+      SetUp();
+      Seed("DROP TABLE Qel950Lau, Qel951Lat");
+    }
+    const std::vector<std::string> options =
+        record ? Again() : std::vector<std::string>{};
+    ASSERT_EQ(Run("XXX", "X").status, 0);
+    for (int run = 2; run <= 3; ++run) {
+      RunResult r = Run("XXX", "D", options);
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(Bookings(), kAgain) << "run " << run;
+      EXPECT_EQ(Slots(), kSlots) << "run " << run;
+      EXPECT_NE(r.err.find("5 follow-ups generated, 5 bookings cancelled, 5 failures"),
+                std::string::npos)
+          << r.err;
+      EXPECT_NE(Log().find("Fehler(Tag_Update): TagesSatz aktualisieren! RC:-1 Pnr:10000001"),
+                std::string::npos);
+      EXPECT_EQ(ParamFile(), "10000001," + DottedYesterday() + "\n10000002," +
+                                 DottedYesterday() + "\n10000003," + DottedYesterday() +
+                                 "\n10000004," + DottedYesterday() + "\n10000099," +
+                                 DottedYesterday() + "\n");
+      const std::size_t warned = r.err.find("no run record");
+      EXPECT_EQ(warned != std::string::npos, !record) << r.err;
+      EXPECT_EQ(r.err.find("no run record", warned + 1), std::string::npos) << r.err;
+    }
   }
+}
+
+// A dry run does everything and keeps nothing: every table as it was, the
+// record included, and no parameter file. Its report is the real run's,
+// which follows, but for the run's number and the dry-run flag.
+TEST_F(EndToEnd, DryRunKeepsNothingAndReportsWhatTheRealRunDoes) {
+  const std::string before = TableState(*admin_, db_, true);
+  RunResult dry = Run("XXX", "D", {"--dry-run", "--report=" + work_.File("dry.jsonl")});
+  ASSERT_EQ(dry.status, 0) << dry.err;
+  EXPECT_NE(dry.err.find("dry run, day "), std::string::npos) << dry.err;
+  EXPECT_EQ(TableState(*admin_, db_, true), before);
+  EXPECT_FALSE(FileExists(work_.File("pirzoltgb")));
+  EXPECT_NE(dry.out.find("Parametersatz in Datei schreiben: 10000099"), std::string::npos);
+
+  RunResult real = Run("XXX", "D", {"--report=" + work_.File("real.jsonl")});
+  ASSERT_EQ(real.status, 0) << real.err;
+  EXPECT_EQ(Slots(), kSlots);
+  const std::string dryReport = ReadFile(work_.File("dry.jsonl"));
+  std::string realReport = ReadFile(work_.File("real.jsonl"));
+  std::string expected = realReport;
+  const std::size_t run = expected.find("{\"run\":");
+  ASSERT_NE(run, std::string::npos) << realReport;
+  expected.replace(run, expected.find(',', run) - run, "{\"run\":null");
+  const std::string realFlag = "\"dry_run\":false";
+  expected.replace(expected.find(realFlag), realFlag.size(), "\"dry_run\":true");
+  EXPECT_EQ(dryReport, expected);
+
+  // One object per day handled and one for the run, with what each
+  // follow-up met.
+  EXPECT_EQ(std::count(realReport.begin(), realReport.end(), '\n'), 9);
+  for (const char* part :
+       {"{\"person\":\"10000004\",\"date\":\"", "\"cancelled\":{\"code\":\"GL\",\"function\":1",
+        "\"stopped\":\"stronger booking\",\"stopped_by\":\"SU\"",
+        "\"stopped\":\"target time\"", "{\"code\":\"DRF\",\"slot\":3,\"function\":3,\"value\":120",
+        "\"counts\":{\"days_read\":8,\"days_found\":7,\"generated\":5,\"cancelled\":1"}) {
+    EXPECT_NE(realReport.find(part), std::string::npos) << part << "\n" << realReport;
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(work_.File("real.jsonl").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 }  // namespace

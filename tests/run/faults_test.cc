@@ -46,7 +46,7 @@ int WaitForUpdates(const std::function<std::string()>& text, int n) {
 // connection killed from another session, once with the whole server
 // killed: the run stops with exit 3, each person is wholly done or
 // untouched, and the parameter file lists only persons whose work was
-// committed.
+// committed. The next plain run completes the night.
 TEST_F(OwnServerBatch, SessionLostMidRunLeavesEachPersonWhollyDoneOrUntouched) {
   constexpr int kPersons = 3000;
   for (bool wholeServer : {false, true}) {
@@ -88,6 +88,18 @@ TEST_F(OwnServerBatch, SessionLostMidRunLeavesEachPersonWhollyDoneOrUntouched) {
     const std::vector<std::string> listed = ListedPersons(), committed = PersonsWithFollowUp();
     EXPECT_TRUE(std::includes(committed.begin(), committed.end(), listed.begin(), listed.end()));
     EXPECT_LE(committed.size() - listed.size(), 1u);
+
+    // The next plain run completes the night: every person handled once, and
+    // the parameter file lists every changed day of the night, those the
+    // broken run committed included.
+    RunResult next = WaitProgram(Start("X"), 300);
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_NE(next.err.find(std::to_string(done) + " skipped as handled"), std::string::npos)
+        << next.err;
+    EXPECT_EQ(SickStates(), (Rows{{"1/45/KF", std::to_string(kPersons)}}));
+    std::vector<std::string> all = PersonsWithFollowUp();
+    EXPECT_EQ(all.size(), static_cast<std::size_t>(kPersons));
+    EXPECT_EQ(ListedPersons(), all);
     std::remove(work_.File("pirzol.log").c_str());
   }
 }

@@ -256,3 +256,28 @@ bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
+
+std::string TableState(AdminSession& admin, const std::string& db, bool withRecord) {
+  std::vector<std::string> queries = {
+      "SELECT * FROM " + db + ".Qel327Tag ORDER BY TagPnr, TagTag",
+      "SELECT * FROM " + db + ".Qel320Tgb ORDER BY TgbPnr, TgbDtm, TgbZtr",
+      "SELECT BchPnr, BchVon, BchUhr, BchFkt, BchBis, BchVws, BchFcd, BchErf FROM " + db +
+          ".Qel321Bch ORDER BY BchPnr, BchVon, BchUhr, BchFkt",
+      "SELECT * FROM " + db + ".Qel131Fcd ORDER BY FcdNum",
+      "SELECT * FROM " + db + ".Qel329Ztg ORDER BY ZtgPnr, ZtgVon",
+      "SELECT * FROM " + db + ".Qel140Azv ORDER BY AzvNum, AzvGvo"};
+  if (withRecord) {
+    queries.push_back("SELECT LauId, LauVon, LauBis, LauFer, LauSta, LauExt FROM " + db +
+                      ".Qel950Lau ORDER BY LauId");
+    queries.push_back("SELECT * FROM " + db + ".Qel951Lat ORDER BY LatTag, LatPnr, LatLau");
+  }
+  std::string state;
+  for (const std::string& q : queries) {
+    for (const auto& row : admin.Query(q)) {
+      for (const auto& col : row) state += col + "|";
+      state += "\n";
+    }
+    state += "--\n";
+  }
+  return state;
+}

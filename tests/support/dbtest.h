@@ -62,6 +62,11 @@ class DbTest : public ::testing::Test {
   AdminSession* admin_ = nullptr;
 };
 
+// Every row of db's tables, but for BchDat (the server's time of a change),
+// in key order: two nights that must end alike compare equal. With
+// withRecord the batch's run record is included, run times excluded.
+std::string TableState(AdminSession& admin, const std::string& db, bool withRecord = false);
+
 // The name of a new database for one test, unique in the run.
 std::string NewDatabaseName();
 

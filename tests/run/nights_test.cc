@@ -1,0 +1,143 @@
+// Nights missed, nights run twice, and options that choose the nights: the
+// run record in the database decides what a run handles.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/batch.h"
+
+namespace {
+
+class Nights : public BatchTest {
+ protected:
+  // A date relative to the server's today as a SQL expression and as YYYY-MM-DD.
+  static std::string Ago(int days) {
+    return "CURDATE() - INTERVAL " + std::to_string(days) + " DAY";
+  }
+  std::string Dashed(int days) {
+    std::string d = Day(-days);
+    return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2);
+  }
+  std::string Dotted(int days) {
+    std::string d = Day(-days);
+    return d.substr(6, 2) + "." + d.substr(4, 2) + "." + d.substr(0, 4);
+  }
+
+  // The database made anew: three persons whose message day lies before
+  // `nights` placeholder days that end yesterday. S1 is sick (K, followed by
+  // KF, which cancels its equal on a tie), L1 on leave (U, followed by UF,
+  // which gives way on a tie), H1 has an hour message (DR, followed by DRF).
+  void Reseed(int nights) {
+    admin_->Exec("DROP DATABASE " + db_);
+    admin_->Exec("CREATE DATABASE " + db_);
+    admin_->Exec("USE " + db_);
+    admin_->ExecFile(std::getenv("PIRZOL_SCHEMA"));
+    Seed("INSERT INTO Qel131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu, FcdFcd,"
+         " FcdFlg) VALUES ('K', 1, 1, 0, 0, 5, 0, NULL, 'KF'), ('KF', 1, 1, 0, 0, 5, 1, NULL,"
+         " 'KF'), ('U', 1, 1, 0, 0, 4, 0, NULL, 'UF'), ('UF', 1, 1, 0, 0, 4, 0, NULL, 'UF'),"
+         " ('DR', 3, 14, 120, 0, 6, 0, NULL, 'DRF'), ('DRF', 3, 14, 120, 0, 6, 0, NULL, NULL)");
+    Seed("INSERT INTO Qel140Azv (AzvNum, AzvGvo, AzvGbi, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2,"
+         " AzvHtv, AzvSta) VALUES ('R8', '2000-01-01', NULL, 480, 0, 0, 0, 0, 0, 0)");
+    const std::string m = Ago(nights + 1);
+    for (const char* pnr : {"S1", "L1", "H1"}) {
+      const std::string p = std::string("'") + pnr + "'";
+      // The message day carries its day message in slot 1, as the search expects.
+      const std::string slot = pnr[0] == 'S' ? "'K', 480" : pnr[0] == 'L' ? "'U', 480" : "'', 0";
+      Seed("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb,"
+           " TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES (" + p + ", " + m + ", " + m +
+           ", TIMESTAMP(" + m + ", '07:00:00'), " + m + ", TIMESTAMP(" + m + ", '15:00:00'), " +
+           slot + ", '', 0, '', 0)");
+      Seed("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb,"
+           " TagTgs, TagHtv, TagHvs, TagHtn, TagHns) SELECT " + p + ", d, d, TIMESTAMP(d,"
+           " '12:00:00'), d, TIMESTAMP(d, '12:00:00'), '', 0, '', 0, '', 0 FROM (SELECT"
+           " CURDATE() - INTERVAL seq DAY AS d FROM seq_1_to_" + std::to_string(nights) + ") n");
+      Seed("INSERT INTO Qel320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) SELECT TagPnr, TagTag, 1,"
+           " 480 FROM Qel327Tag WHERE TagPnr = " + p);
+      Seed("INSERT INTO Qel329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) SELECT TagPnr, TagTag, 'R8',"
+           " 0 FROM Qel327Tag WHERE TagPnr = " + p + " AND TagTag > " + m);
+    }
+    Seed("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES"
+         " ('S1', " + m + ", TIMESTAMP(" + m + ", '00:00:00'), 1, 'K'),"
+         " ('L1', " + m + ", TIMESTAMP(" + m + ", '00:00:00'), 1, 'U'),"
+         " ('H1', " + m + ", TIMESTAMP(" + m + ", '09:00:00'), 24, 'DR')");
+  }
+  // The record as if the night `days` ago had run to its end.
+  void CompleteNight(int days) {
+    Seed("INSERT INTO Qel950Lau (LauVon, LauBis, LauFer, LauBeg, LauSta, LauExt) VALUES (" +
+         Ago(days) + ", " + Ago(days) + ", " + Ago(days) + ", NOW(), 'complete', 0)");
+  }
+  std::string State(bool withRecord = false) { return TableState(*admin_, db_, withRecord); }
+};
+
+// Two nights missed: the catch-up run leaves every table as three nightly
+// runs would have, lists all three nights, and a second run finds nothing
+// due and changes nothing, the parameter file included.
+TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
+  Reseed(3);
+  CompleteNight(4);
+  RunResult r = Run("XXX", "D");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("days " + Dashed(3) + " to " + Dashed(1) + ": 9 placeholder days read"),
+            std::string::npos)
+      << r.err;
+  std::string lines;
+  for (int night = 3; night >= 1; --night) {
+    for (const char* pnr : {"H1", "L1", "S1"}) lines += std::string(pnr) + "      ," +
+                                                        Dotted(night) + "\n";
+  }
+  EXPECT_EQ(ParamFile(), lines);
+  const std::string caughtUp = State();
+  const std::string record = State(true);
+
+  RunResult again = Run("XXX", "D");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.err.find("no night is due"), std::string::npos) << again.err;
+  EXPECT_EQ(State(true), record);
+  EXPECT_EQ(ParamFile(), lines);
+  EXPECT_EQ(Log().find("Fehler("), std::string::npos) << Log();
+
+  Reseed(3);
+  CompleteNight(4);
+  std::string nightly;
+  for (int night = 3; night >= 1; --night) {
+    RunResult one = Run("XXX", "D", {"--day=" + Dashed(night)});
+    ASSERT_EQ(one.status, 0) << one.err;
+    nightly += ParamFile();
+  }
+  EXPECT_EQ(State(), caughtUp);
+  EXPECT_EQ(nightly, lines);
+}
+
+// Too many nights due, bad options and nights that have not ended: refused
+// with exit 2, every table as it was, no parameter file.
+TEST_F(Nights, RefusedRunsChangeNothing) {
+  Reseed(1);
+  CompleteNight(33);
+  const std::string before = State(true);
+  const std::vector<std::vector<std::string>> cases = {
+      {},  // 32 nights due
+      {"--dry-rn"},
+      {"--day=2026-02-30"},
+      {"--day=" + Dashed(0)},  // today has not ended
+      {"--from=" + Dashed(-1)},
+      {"--day=" + Dashed(1), "--from=" + Dashed(1)},
+      {"--report="},
+  };
+  for (const auto& options : cases) {
+    RunResult r = Run("XXX", "D", options);
+    const std::string what = options.empty() ? "plain" : options[0];
+    EXPECT_EQ(r.status, 2) << what << "\n" << r.err;
+    EXPECT_NE(r.err.find("nothing was"), std::string::npos) << what << "\n" << r.err;
+    EXPECT_FALSE(FileExists(work_.File("pirzoltgb"))) << what;
+    EXPECT_EQ(State(true), before) << what;
+  }
+  EXPECT_NE(Run("XXX", "D").err.find("32 nights are due"), std::string::npos);
+  // Words that are not options stay ignored, as they always were.
+  RunResult r = Run("XXX", "D", {"--day=" + Dashed(1), "extra", "-x"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ParamFile(), "H1      ," + Dotted(1) + "\nL1      ," + Dotted(1) + "\nS1      ," +
+                             Dotted(1) + "\n");
+}
+
+}  // namespace
