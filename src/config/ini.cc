@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "config/pwd.h"
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 
 std::int32_t IniNumber = 0;
 char IniSection[kIniFieldSize] = {};

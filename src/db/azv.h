@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 
 struct AzvSatz {
   FixText<16> AzvNum;   // rule number; read, never used

@@ -9,8 +9,8 @@ constexpr char kBchVortag[] =
     "DATE_FORMAT(BchUhr,'%%H%%i%%s'),     BchFkt, DATE_FORMAT(BchBis,'%%Y%%m%%d'),     "
     "DATE_FORMAT(BchVws,'%%H%%i%%s'),     BchFcd, BchZwt, BchAbt, BchKst, BchKtr, BchKrt, "
     "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm FROM Qel321Bch WHERE BchPnr = '%s' "
-    "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s' AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = "
-    "3) ";
+    "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s'%s AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = "
+    "3) ORDER BY BchUhr, BchFkt ";
 
 // The same as kBchVortag but for the final blank: a statement of its own for
 // the cursor that is open while the outer one is read.
@@ -19,14 +19,16 @@ constexpr char kBchAbrTag[] =
     "DATE_FORMAT(BchUhr,'%%H%%i%%s'),     BchFkt, DATE_FORMAT(BchBis,'%%Y%%m%%d'),     "
     "DATE_FORMAT(BchVws,'%%H%%i%%s'),     BchFcd, BchZwt, BchAbt, BchKst, BchKtr, BchKrt, "
     "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm FROM Qel321Bch WHERE BchPnr = '%s' "
-    "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s' AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = 3)";
+    "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s'%s AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = 3)"
+    " ORDER BY BchUhr, BchFkt";
 
 constexpr char kBchStdMld[] =
     "SELECT     BchPnr, DATE_FORMAT(BchVon,'%%Y%%m%%d'),     "
     "DATE_FORMAT(BchUhr,'%%H%%i%%s'),     BchFkt, DATE_FORMAT(BchBis,'%%Y%%m%%d'),     "
     "DATE_FORMAT(BchVws,'%%H%%i%%s'),     BchFcd, BchZwt, BchAbt, BchKst, BchKtr, BchKrt, "
     "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm FROM Qel321Bch, Qel327Tag WHERE "
-    "TagPnr = '%s' AND   TagPnr = BchPnr AND  DATE_FORMAT(TagTag, '%%Y%%m%%d') = '%s' AND  "
+    "TagPnr = '%s' AND BchPnr = '%s' AND   TagPnr = BchPnr AND  DATE_FORMAT(TagTag, "
+    "'%%Y%%m%%d') = '%s'%s AND BchVon >= TagVon AND BchVon <= TagBis AND  "
     "CONCAT(DATE_FORMAT(BchVon,'%%Y%%m%%d'), DATE_FORMAT(BchUhr,'%%H%%i%%s'))      >=  "
     "CONCAT(DATE_FORMAT(TagVon,'%%Y%%m%%d'), DATE_FORMAT(TagUhr,'%%H%%i%%s')) AND  "
     "CONCAT(DATE_FORMAT(BchVon,'%%Y%%m%%d'), DATE_FORMAT(BchUhr,'%%H%%i%%s'))      <=  "
@@ -36,12 +38,12 @@ constexpr char kBchStdMld[] =
 
 constexpr char kBchUpdate[] =
     "UPDATE QEL321Bch    SET BchFkt = %ld,        BchDat = sysdate(),        BchErf = "
-    "'Korvane' WHERE BchPnr = '%s' AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s' AND "
+    "'Korvane' WHERE BchPnr = '%s' AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s'%s AND "
     "DATE_FORMAT(BchUhr, '%%H%%i%%s') = '%s' AND BchFkt = %ld ";
 
 constexpr char kBchDelete[] =
     "DELETE FROM QEL321Bch  WHERE BchPnr = '%s'  AND   DATE_FORMAT(BchVon, '%%Y%%m%%d') = "
-    "'%s'  AND   DATE_FORMAT(BchUhr, '%%H%%i%%s') = '%s'  AND   BchFkt = %ld ";
+    "'%s'%s  AND   DATE_FORMAT(BchUhr, '%%H%%i%%s') = '%s'  AND   BchFkt = %ld ";
 
 // BchUhr gets the date and the time, 14 digits: with two more the value is
 // no valid DATETIME and a strict server refuses every follow-up.
@@ -51,10 +53,10 @@ constexpr char kBchInsert[] =
 
 constexpr char kBchCountTagMld[] =
     "SELECT COUNT(*) FROM  Qel321Bch WHERE BchPnr = '%s'   AND DATE_FORMAT(BchVon, "
-    "'%%Y%%m%%d') = '%s'   AND BchFkt = 1 ";
+    "'%%Y%%m%%d') = '%s'%s   AND BchFkt = 1 ";
 
 constexpr char kBchCountStdMld[] =
-    "SELECT COUNT(*) FROM  Qel321Bch WHERE BchPnr = '%s' AND CONCAT(DATE_FORMAT(BchVon, "
+    "SELECT COUNT(*) FROM  Qel321Bch WHERE BchPnr = '%s'%s%s AND CONCAT(DATE_FORMAT(BchVon, "
     "'%%Y%%m%%d'),             DATE_FORMAT(BchUhr,'%%H%%i%%s'))  >= '%s%s' AND "
     "CONCAT(DATE_FORMAT(BchVon, '%%Y%%m%%d'),             DATE_FORMAT(BchUhr,'%%H%%i%%s'))  "
     "<= '%s%s'    AND (BchFkt = 21     OR  BchFkt = 22     OR  BchFkt = 23     OR  BchFkt = "
@@ -63,12 +65,6 @@ constexpr char kBchCountStdMld[] =
 Cursor BchVortag{nullptr, nullptr, 0};
 Cursor BchAbrTag{nullptr, nullptr, 0};
 Cursor BchStdMld{nullptr, nullptr, 0};
-
-// Runs the statement just formatted into SqlText on a named cursor.
-int OpenOn(Cursor& cur) {
-  cur.text = SqlText;
-  return Cur_Open(cur);
-}
 
 int ReadInto(Cursor& cur, BchSatz& bch) {
   MYSQL_ROW row = nullptr;
@@ -93,74 +89,70 @@ int ReadInto(Cursor& cur, BchSatz& bch) {
   return 0;  // BchErf and BchTrm are selected but not kept
 }
 
-// Runs a COUNT(*) statement already in SqlText and takes its one value.
+// Runs the COUNT(*) statement just formatted and takes its one value.
 int CountInto(std::int32_t& count) {
-  Cursor cur{SqlText, nullptr, 0};
-  int rc = Cur_Open(cur);
-  if (rc != 0) return rc;
-  MYSQL_ROW row = nullptr;
-  rc = Cur_Read(cur, row);
-  if (rc == 0) Col_Long(count, row[0]);
-  (void)Cur_Close(cur);
-  return rc;
+  return Db_ReadRow([&](MYSQL_ROW row) { Col_Long(count, row[0]); });
 }
 
 }  // namespace
 
 int BchVortag_Open(const char* pnr, const char* date) {
-  Sql_Format(kBchVortag, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str());
-  return OpenOn(BchVortag);
+  Sql_Format(kBchVortag, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str(),
+             Sql_DateKey(0, "BchVon", "=", date));
+  return Cur_OpenFormatted(BchVortag);
 }
 int BchVortag_Read(BchSatz& bch) { return ReadInto(BchVortag, bch); }
 int BchVortag_Close() { return Cur_Close(BchVortag); }
 
 int BchAbrTag_Open(const char* pnr, const char* date) {
-  Sql_Format(kBchAbrTag, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str());
-  return OpenOn(BchAbrTag);
+  Sql_Format(kBchAbrTag, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str(),
+             Sql_DateKey(0, "BchVon", "=", date));
+  return Cur_OpenFormatted(BchAbrTag);
 }
 int BchAbrTag_Read(BchSatz& bch) { return ReadInto(BchAbrTag, bch); }
 int BchAbrTag_Close() { return Cur_Close(BchAbrTag); }
 
 int BchStdMld_Open(const char* pnr, const char* date) {
-  Sql_Format(kBchStdMld, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str());
-  return OpenOn(BchStdMld);
+  Sql_Format(kBchStdMld, SqlValue<9>(pnr).c_str(), SqlValue<9>(pnr).c_str(),
+             SqlValue<9>(date).c_str(), Sql_DateKey(0, "TagTag", "=", date));
+  return Cur_OpenFormatted(BchStdMld);
 }
 int BchStdMld_Read(BchSatz& bch) { return ReadInto(BchStdMld, bch); }
 int BchStdMld_Close() { return Cur_Close(BchStdMld); }
 
 int Bch_Update(const BchSatz& bch, std::int32_t fkt) {
   Sql_Format(kBchUpdate, static_cast<long>(fkt), SqlValue(bch.BchPnr).c_str(),
-             SqlValue(bch.BchVon).c_str(), SqlValue(bch.BchUhr).c_str(),
-             static_cast<long>(bch.BchFkt));
-  Cursor cur{SqlText, nullptr, 0};
-  int rc = Cur_Open(cur);
-  if (rc != 0) return rc;
-  (void)Cur_Close(cur);  // an UPDATE stores no result set, so this answers -1
-  return Db_AffectedRows() == 0 ? DB_NO_ROW_CHANGED : 0;
+             SqlValue(bch.BchVon).c_str(), Sql_DateKey(0, "BchVon", "=", bch.BchVon.c_str()),
+             SqlValue(bch.BchUhr).c_str(), static_cast<long>(bch.BchFkt));
+  return Db_Change();
 }
 
 int Bch_Delete(const BchSatz& bch, std::int32_t fkt) {
   Sql_Format(kBchDelete, SqlValue(bch.BchPnr).c_str(), SqlValue(bch.BchVon).c_str(),
-             SqlValue(bch.BchUhr).c_str(), static_cast<long>(fkt));
-  Cursor cur{SqlText, nullptr, 0};
-  return Cur_Open(cur);
+             Sql_DateKey(0, "BchVon", "=", bch.BchVon.c_str()), SqlValue(bch.BchUhr).c_str(),
+             static_cast<long>(fkt));
+  return Db_Exec();
 }
 
 int Bch_Insert(const BchSatz& bch) {
   Sql_Format(kBchInsert, SqlValue(bch.BchPnr).c_str(), SqlValue(bch.BchVon).c_str(),
              SqlValue(bch.BchVon).c_str(), SqlValue(bch.BchUhr).c_str(),
              static_cast<long>(bch.BchFkt), SqlValue(bch.BchFcd).c_str());
-  Cursor cur{SqlText, nullptr, 0};
-  return Cur_Open(cur);
+  return Db_Exec();
 }
 
 int Bch_CountTagMld(const TagSatz& tag, std::int32_t& count) {
-  Sql_Format(kBchCountTagMld, SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagTag).c_str());
+  Sql_Format(kBchCountTagMld, SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagTag).c_str(),
+             Sql_DateKey(0, "BchVon", "=", tag.TagTag.c_str()));
   return CountInto(count);
 }
 
 int Bch_CountStdMld(const TagSatz& tag, std::int32_t& count) {
-  Sql_Format(kBchCountStdMld, SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagVon).c_str(),
+  // The window's bounds compare date and time as one text; its first eight
+  // characters bound the booking's date, which the key finds.
+  Sql_Format(kBchCountStdMld, SqlValue(tag.TagPnr).c_str(),
+             Sql_DateKey(0, "BchVon", ">=", tag.TagVon.c_str()),
+             Sql_DateKey(1, "BchVon", "<=", tag.TagBis.c_str()), SqlValue(tag.TagVon).c_str(),
              SqlValue(tag.TagUhr).c_str(), SqlValue(tag.TagBis).c_str(),
              SqlValue(tag.TagEnd).c_str());
   return CountInto(count);

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "db/tag.h"
 
 // Booking functions the batch names.

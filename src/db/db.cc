@@ -7,9 +7,10 @@
 
 #include "run/exitcodes.h"
 
-char SqlText[kSqlTextSize];
-
 namespace {
+
+// The one statement text buffer; valid until the next statement is formatted.
+char SqlText[kSqlTextSize];
 
 MYSQL DbHandle;
 bool DbInitialised = false;
@@ -18,6 +19,7 @@ const char* DbErrText = "";
 // The transaction since the last COMMIT or ROLLBACK.
 bool TxnChanged = false;
 std::uint64_t ChangeCount = 0;
+std::uint64_t Sessions = 0;
 bool Aside = false;
 int TxnError = 0;
 char TxnErrText[160] = {};
@@ -32,7 +34,7 @@ constexpr char kCommit[] = "COMMIT";
 constexpr char kRollback[] = "ROLLBACK";
 constexpr char kTableCase[] = "SELECT @@lower_case_table_names";
 constexpr char kGetLock[] = "SELECT GET_LOCK('pirzol.%s', 0)";
-constexpr char kYesterday[] = "SELECT DATE_FORMAT(CURDATE() - INTERVAL 1 DAY, '%Y%m%d')";
+constexpr char kYesterday[] = "SELECT DATE_FORMAT(CURDATE() - INTERVAL 1 DAY, '%%Y%%m%%d')";
 
 // Answers after which the server no longer holds the transaction and the
 // session cannot go on: the connection is gone or was killed, the server is
@@ -76,6 +78,7 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
     return DbErrNo;
   }
   DbInitialised = true;
+  ++Sessions;
   TxnChanged = false;
   TxnError = 0;
   // Bounded waits: a batch that hangs on a dead server holds up the night.
@@ -116,18 +119,12 @@ void Db_Disconnect() {
 
 int Db_Lock(const char* database) {
   Sql_Format(kGetLock, SqlValue<21>(database).c_str());
-  Cursor cur{SqlText, nullptr, 0};
-  int rc = Cur_Open(cur);
-  if (rc != 0) return rc;
-  MYSQL_ROW row = nullptr;
-  rc = Cur_Read(cur, row);
-  if (rc == 0) {
+  int answer = 0;
+  int rc = Db_ReadRow([&](MYSQL_ROW row) {
     // NULL answers an error inside the server, such as running out of memory.
-    if (row[0] == nullptr) rc = -1;
-    else if (Num_Parse(row[0]) != 1) rc = DB_LOCKED;
-  }
-  (void)Cur_Close(cur);
-  return rc;
+    answer = row[0] == nullptr ? DB_NO_RESULT : Num_Parse(row[0]) != 1 ? DB_LOCKED : 0;
+  });
+  return rc != 0 ? rc : answer;
 }
 
 int Db_Commit() {
@@ -153,15 +150,45 @@ int Db_Rollback() {
 }
 
 int Db_TxnChanged() { return TxnChanged ? 1 : 0; }
+std::uint64_t Db_Session() { return Sessions; }
 std::uint64_t Db_ChangeCount() { return ChangeCount; }
 
-int Db_Aside(const char* text) {
-  Cursor cur{text, nullptr, 0};
-  Aside = true;
-  int rc = Cur_Open(cur);
-  Aside = false;
+int Cur_OpenFormatted(Cursor& cur) {
+  cur.text = SqlText;
+  return Cur_Open(cur);
+}
+
+int Db_Exec() {
+  Cursor cur{nullptr, nullptr, 0};
+  int rc = Cur_OpenFormatted(cur);
   (void)Cur_Close(cur);  // a change stores no result; a SELECT's is not wanted here
   return rc;
+}
+
+int Db_Aside() {
+  Aside = true;
+  int rc = Db_Exec();
+  Aside = false;
+  return rc;
+}
+
+int Db_Change() {
+  int rc = Db_Exec();
+  if (rc != 0) return rc;
+  // The server counts changed rows only: writing the stored values again counts 0.
+  return Db_AffectedRows() == 0 ? DB_NO_ROW_CHANGED : 0;
+}
+
+const char* Sql_DateKey(int slot, const char* column, const char* op, const char* value) {
+  static char text[4][64];
+  char* out = text[slot & 3];
+  out[0] = '\0';
+  if (value == nullptr || std::strlen(value) != 8) return out;
+  for (int i = 0; i < 8; ++i) {
+    if (value[i] < '0' || value[i] > '9') return out;
+  }
+  std::snprintf(out, sizeof text[0], " AND %s %s '%s'", column, op, value);
+  return out;
 }
 int Db_TxnError() { return TxnError; }
 int Db_Retryable(int rc) { return rc == DB_DEADLOCK || rc == DB_LOCK_WAIT ? 1 : 0; }
@@ -249,15 +276,11 @@ int Db_ErrNo() { return DbErrNo; }
 const char* Db_ErrText() { return DbErrText; }
 
 int Db_Yesterday(FixText<9>& day) {
-  Cursor cur{kYesterday, nullptr, 0};
-  int rc = Cur_Open(cur);
-  if (rc != 0) return rc;
-  MYSQL_ROW row = nullptr;
-  rc = Cur_Read(cur, row);
-  if (rc == 0) Col_Text(day, row[0]);
-  (void)Cur_Close(cur);
-  return rc;
+  Sql_Format(kYesterday);
+  return Db_ReadRow([&](MYSQL_ROW row) { Col_Text(day, row[0]); });
 }
+
+const char* Sql_Last() { return SqlText; }
 
 void Sql_Format(const char* tmpl, ...) {
   std::va_list ap;

@@ -9,12 +9,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "db/result.h"
 
+// The statement text buffer of Sql_Format holds this many characters,
+// terminator included.
 constexpr std::size_t kSqlTextSize = 1000;
-// The shared statement text; valid until the next statement is formatted.
-extern char SqlText[kSqlTextSize];
 
 struct Cursor {
   const char* text;    // statement to run; not owned
@@ -30,6 +30,9 @@ struct Cursor {
                              const char* database);
 // Ends the session: nothing that was not committed is kept by the server.
 void Db_Disconnect();
+// Counts the sessions connected so far: what a unit keeps from one session
+// it must read again in the next.
+[[nodiscard]] std::uint64_t Db_Session();
 // Takes the server's named lock "pirzol.<database>" without waiting: one run
 // at a time per database. The lock goes with the session. 0, DB_LOCKED, or
 // the server's error.
@@ -46,10 +49,16 @@ int Db_Rollback();
 // Statements that changed a row since the connect, never going back: a unit
 // of work tells its own changes by the difference.
 [[nodiscard]] std::uint64_t Db_ChangeCount();
-// Runs a statement of the batch's own bookkeeping whose changes go with the
-// transaction but do not call for a COMMIT of their own (Db_TxnChanged and
-// Db_ChangeCount do not count them). 0 or the error number.
-[[nodiscard]] int Db_Aside(const char* text);
+// Runs the statement Sql_Format made last, a change of the batch's own
+// bookkeeping: it goes with the transaction but calls for no COMMIT of its
+// own (Db_TxnChanged and Db_ChangeCount do not count it). 0 or the error.
+[[nodiscard]] int Db_Aside();
+// Runs the change Sql_Format made last: 0 when it changed a row,
+// DB_NO_ROW_CHANGED when none (rows written with their own values do not
+// count), else the error number.
+[[nodiscard]] int Db_Change();
+// Runs the statement Sql_Format made last, whatever it changes: 0 or the error.
+[[nodiscard]] int Db_Exec();
 // The first error since the last COMMIT or ROLLBACK that took the
 // transaction's work with it, or 0. While one stands no statement is sent:
 // each answers that error at once, because its work would be lost as well.
@@ -61,6 +70,8 @@ int Db_Rollback();
 // Runs the cursor's statement and stores its whole result on the client: 0,
 // or the client's or server's error number.
 [[nodiscard]] int Cur_Open(Cursor& cur);
+// Cur_Open of the statement Sql_Format made last.
+[[nodiscard]] int Cur_OpenFormatted(Cursor& cur);
 // Hands out the next stored row: 0, END_OF_DATA, DB_NO_RESULT, or the
 // client's error number when fetching failed.
 [[nodiscard]] int Cur_Read(Cursor& cur, MYSQL_ROW& row);
@@ -79,6 +90,10 @@ const char* Db_ErrText();
 // Formats into SqlText. A statement that does not fit ends the run with
 // status 1: a cut statement could change the wrong rows.
 [[gnu::format(printf, 1, 2)]] void Sql_Format(const char* tmpl, ...);
+
+// The statement Sql_Format made last, read-only: for a failure's report and
+// for tests that look at what the server was sent.
+const char* Sql_Last();
 
 // Escapes len bytes of from into to (room for 2*len+1) through the live
 // session, so the server's quoting mode is respected.
@@ -103,6 +118,27 @@ class SqlValue {
 };
 template <std::size_t N>
 SqlValue(const FixText<N>&) -> SqlValue<N>;
+
+// Runs the statement Sql_Format made last and hands its first row to map
+// (a callable taking the MYSQL_ROW): 0, END_OF_DATA, or the error number.
+// The one place where a record unit reads a single row.
+template <typename Map>
+[[nodiscard]] int Db_ReadRow(Map&& map) {
+  Cursor cur{nullptr, nullptr, 0};
+  int rc = Cur_OpenFormatted(cur);
+  if (rc != 0) return rc;
+  MYSQL_ROW row = nullptr;
+  rc = Cur_Read(cur, row);
+  if (rc == 0) map(row);
+  (void)Cur_Close(cur);
+  return rc;
+}
+
+// A condition on a date column beside its DATE_FORMAT comparison, so that a
+// key finds the rows: " AND column op 'value'" when value is a date of eight
+// digits, else "" (the DATE_FORMAT comparison alone then decides, as it
+// always did). The text lives until the next call with the same slot.
+const char* Sql_DateKey(int slot, const char* column, const char* op, const char* value);
 
 // Copies a result column into a field; a NULL column leaves the field alone.
 template <std::size_t N>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 
 struct FcdSatz {
   FixText<4> FcdNum;    // message code; set by the caller before Fcd_Read

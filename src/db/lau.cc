@@ -29,11 +29,11 @@ constexpr char kLatListed[] =
     "SELECT DISTINCT LatPnr FROM Qel951Lat WHERE LatTag = '%s' AND LatPar = 1 AND LatLau <> "
     "%lld ORDER BY LatPnr";
 
-// Runs the statement in SqlText and hands each row's first column to out.
+// Runs the statement just formatted and hands each row's first column to out.
 int Column(std::vector<std::string>& out) {
   out.clear();
-  Cursor cur{SqlText, nullptr, 0};
-  int rc = Cur_Open(cur);
+  Cursor cur{nullptr, nullptr, 0};
+  int rc = Cur_OpenFormatted(cur);
   if (rc != 0) return rc;
   MYSQL_ROW row = nullptr;
   while ((rc = Cur_Read(cur, row)) == 0) out.emplace_back(row[0] != nullptr ? row[0] : "");
@@ -57,45 +57,38 @@ int Lau_Nights(FixText<9>& newest, FixText<9>& oldest) {
   newest.assign("");
   oldest.assign("");
   Sql_Format(kLauNights);
-  Cursor cur{SqlText, nullptr, 0};
-  int rc = Cur_Open(cur);
-  if (rc != 0) return rc;
-  MYSQL_ROW row = nullptr;
-  rc = Cur_Read(cur, row);
-  if (rc == 0) {
+  return Db_ReadRow([&](MYSQL_ROW row) {
     Col_Text(newest, row[0]);
     Col_Text(oldest, row[1]);
-  }
-  (void)Cur_Close(cur);
-  return rc;
+  });
 }
 
 int Lau_Insert(const char* first, const char* last, const char* host, const char* options,
                std::int64_t& id) {
   Sql_Format(kLauInsert, SqlValue<9>(first).c_str(), SqlValue<9>(last).c_str(),
              SqlValue<65>(host).c_str(), SqlValue<256>(options).c_str());
-  int rc = Db_Aside(SqlText);
+  int rc = Db_Aside();
   if (rc == 0) id = static_cast<std::int64_t>(Db_InsertId());
   return rc;
 }
 
 int Lau_Night(std::int64_t id, const char* date) {
   Sql_Format(kLauNight, SqlValue<9>(date).c_str(), static_cast<long long>(id));
-  return Db_Aside(SqlText);
+  return Db_Aside();
 }
 
 int Lau_Finish(std::int64_t id, const char* status, const MldCounts& c, int exitStatus) {
   Sql_Format(kLauFinish, SqlValue<11>(status).c_str(), L(c.daysRead), L(c.daysFound),
              L(c.generated), L(c.cancelled), L(c.failures), L(c.commits), L(c.retries),
              L(c.givenUp), exitStatus, static_cast<long long>(id));
-  return Db_Aside(SqlText);
+  return Db_Aside();
 }
 
 int Lat_Insert(const char* date, const char* pnr, std::int64_t id, const char* outcome,
                int line) {
   Sql_Format(kLatInsert, SqlValue<9>(date).c_str(), SqlValue<9>(pnr).c_str(),
              static_cast<long long>(id), SqlValue<11>(outcome).c_str(), line != 0 ? 1 : 0);
-  return Db_Aside(SqlText);
+  return Db_Aside();
 }
 
 int Lat_Handled(const char* date, std::vector<std::string>& pnrs) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "run/counts.h"
 
 // 1 when both record tables exist in the session's database, 0 when not, or

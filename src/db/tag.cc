@@ -3,11 +3,13 @@
 #include <cstdio>
 
 #include "db/db.h"
+#include "run/log.h"
 
 namespace {
 
 // The accounted date, or yesterday as a date: CURDATE() - 1 would be number
-// arithmetic on the YYYYMMDD form and name day 00 on the first of every month.
+// arithmetic on the YYYYMMDD form and name day 00 on the first of every
+// month. Ordered by person, so every server walks the night alike.
 constexpr char kTagAkt[] =
     "SELECT       TagPnr, DATE_FORMAT(TagTag,'%%Y%%m%%d'),       "
     "DATE_FORMAT(TagVon,'%%Y%%m%%d'),       DATE_FORMAT(TagUhr, '%%H%%i%%s'),       "
@@ -16,25 +18,47 @@ constexpr char kTagAkt[] =
     "TagTag = %s AND   DATE_FORMAT(TagVon, "
     "'%%Y%%m%%d')=DATE_FORMAT(TagBis, '%%Y%%m%%d') AND   DATE_FORMAT(TagUhr, "
     "'%%H%%i%%s')=DATE_FORMAT(TagEnd, '%%H%%i%%s') AND   DATE_FORMAT(TagUhr, '%%H%%i%%s') = "
-    "'120000' AND   TgbPnr = TagPnr AND   TgbDtm = TagTag AND   TgbZtr = 1 ";
+    "'120000' AND   TgbPnr = TagPnr AND   TgbDtm = TagTag AND   TgbZtr = 1 ORDER BY TagPnr";
 
+// One page of the person's history, newest first, from the day before
+// `before` on: the search nearly always stops after a row or two, so the
+// history of ten years is not shipped for it.
 constexpr char kTagAlt[] =
     "SELECT    TagPnr, DATE_FORMAT(TagTag,'%%Y%%m%%d'),    DATE_FORMAT(TagVon,'%%Y%%m%%d'),  "
     "  DATE_FORMAT(TagUhr, '%%H%%i%%s'),    DATE_FORMAT(TagBis,'%%Y%%m%%d'),    "
     "DATE_FORMAT(TagEnd, '%%H%%i%%s'), TgbSol, TagTgb, TagTgs,    TagHtv, TagHvs, TagHtn, "
     "TagHns FROM Qel327Tag, Qel320Tgb WHERE TagPnr = '%s' AND DATE_FORMAT(TagTag, "
-    "'%%Y%%m%%d')  < '%s' AND TgbPnr = TagPnr AND TgbDtm = TagTag AND TgbZtr = 1 ORDER BY "
-    "TagTag DESC ";
+    "'%%Y%%m%%d')  < '%s'%s%s AND TgbPnr = TagPnr AND TgbDtm = TagTag AND TgbZtr = 1 ORDER BY "
+    "TagTag DESC LIMIT %d";
 
 constexpr char kTagUpdate[] =
     "UPDATE QEL327Tag    SET TagTgb = '%s', TagTgs = %ld,        TagHtv = '%s', TagHvs = "
     "%ld,        TagHtn = '%s', TagHns = %ld  WHERE TagPnr = '%s'  AND   DATE_FORMAT(TagTag, "
-    "'%%Y%%m%%d') = '%s' ";
+    "'%%Y%%m%%d') = '%s'%s";
+
+constexpr char kTagPrint[] =
+    "\nTagPnr: %s\nTagTag: %s\nTagVon: %s\nTagUhr: %s\nTagBis: %s\nTagEnd: %s\nTagSol: %ld\n"
+    "TagTgb: %s\nTagTgs: %ld\nTagHtv: %s\nTagHvs: %ld\nTagHtn: %s\nTagHns: %ld\n\n";
+
+// The first page is small, as most searches end on it; each further page is
+// larger, so a long search over years costs a few round trips, not one a day.
+constexpr int kFirstPage = 4;
+constexpr int kLargestPage = 512;
 
 Cursor TagAkt{nullptr, nullptr, 0};
 Cursor TagAlt{nullptr, nullptr, 0};
 
-int ReadInto(Cursor& cur, TagSatz& tag) {
+// Where the history read goes on: the person, the day it started before,
+// the oldest day read so far and the size of the page in hand.
+struct History {
+  FixText<9> pnr;
+  FixText<9> date;
+  FixText<9> oldest;
+  int page;
+};
+History Hist{};
+
+int ReadInto(Cursor& cur, TagSatz& tag, MYSQL_ROW* out = nullptr) {
   MYSQL_ROW row = nullptr;
   int rc = Cur_Read(cur, row);
   if (rc != 0) return rc;
@@ -51,17 +75,32 @@ int ReadInto(Cursor& cur, TagSatz& tag) {
   Col_Long(tag.TagHvs, row[10]);
   Col_Text(tag.TagHtn, row[11]);
   Col_Long(tag.TagHns, row[12]);
+  if (out != nullptr) *out = row;
   return 0;
 }
 
+int OpenHistoryPage() {
+  Sql_Format(kTagAlt, SqlValue(Hist.pnr).c_str(), SqlValue(Hist.date).c_str(),
+             Sql_DateKey(0, "TagTag", "<", Hist.date.c_str()),
+             Sql_DateKey(1, "TagTag", "<", Hist.oldest.c_str()), Hist.page);
+  return Cur_OpenFormatted(TagAlt);
+}
+
 }  // namespace
+
+void Tag_Print(const TagSatz& tag) {
+  Trace(kTagPrint, tag.TagPnr.c_str(), tag.TagTag.c_str(), tag.TagVon.c_str(),
+        tag.TagUhr.c_str(), tag.TagBis.c_str(), tag.TagEnd.c_str(),
+        static_cast<long>(tag.TgbSol), tag.TagTgb.c_str(), static_cast<long>(tag.TagTgs),
+        tag.TagHtv.c_str(), static_cast<long>(tag.TagHvs), tag.TagHtn.c_str(),
+        static_cast<long>(tag.TagHns));
+}
 
 int TagAkt_Open(const char* date) {
   char day[32] = "CURDATE() - INTERVAL 1 DAY";
   if (date != nullptr) std::snprintf(day, sizeof day, "'%s'", SqlValue<9>(date).c_str());
   Sql_Format(kTagAkt, day);
-  TagAkt.text = SqlText;
-  return Cur_Open(TagAkt);
+  return Cur_OpenFormatted(TagAkt);
 }
 
 int TagAkt_Read(TagSatz& tag) {
@@ -74,23 +113,36 @@ int TagAkt_Read(TagSatz& tag) {
 int TagAkt_Close() { return Cur_Close(TagAkt); }
 
 int TagAlt_Open(const char* pnr, const char* date) {
-  Sql_Format(kTagAlt, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str());
-  TagAlt.text = SqlText;
-  return Cur_Open(TagAlt);
+  Hist.pnr.assign(pnr);
+  Hist.date.assign(date);
+  Hist.oldest.assign("");
+  Hist.page = kFirstPage;
+  return OpenHistoryPage();
 }
 
-int TagAlt_Read(TagSatz& tag) { return ReadInto(TagAlt, tag); }
+int TagAlt_Read(TagSatz& tag) {
+  MYSQL_ROW row = nullptr;
+  int rc = ReadInto(TagAlt, tag, &row);
+  if (rc == 0) {
+    Hist.oldest.assign(row[1]);  // TagTag is never NULL: the key of the next page
+    return 0;
+  }
+  // A page that came back full may have more behind it.
+  if (rc != END_OF_DATA || TagAlt.rows < Hist.page) return rc;
+  Hist.page = Hist.page * 4 > kLargestPage ? kLargestPage : Hist.page * 4;
+  rc = OpenHistoryPage();
+  if (rc != 0) return rc;
+  rc = ReadInto(TagAlt, tag, &row);
+  if (rc == 0) Hist.oldest.assign(row[1]);
+  return rc;
+}
 int TagAlt_Close() { return Cur_Close(TagAlt); }
 
 int Tag_Update(const TagSatz& tag) {
   Sql_Format(kTagUpdate, SqlValue(tag.TagTgb).c_str(), static_cast<long>(tag.TagTgs),
              SqlValue(tag.TagHtv).c_str(), static_cast<long>(tag.TagHvs),
              SqlValue(tag.TagHtn).c_str(), static_cast<long>(tag.TagHns),
-             SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagTag).c_str());
-  Cursor cur{SqlText, nullptr, 0};
-  int rc = Cur_Open(cur);
-  if (rc != 0) return rc;
-  (void)Cur_Close(cur);  // an UPDATE stores no result set, so this answers -1
-  // The server counts changed rows only: writing the stored values again counts 0.
-  return Db_AffectedRows() == 0 ? DB_NO_ROW_CHANGED : 0;
+             SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagTag).c_str(),
+             Sql_DateKey(0, "TagTag", "=", tag.TagTag.c_str()));
+  return Db_Change();
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "db/result.h"
 
 struct TagSatz {
@@ -37,10 +37,15 @@ static_assert(std::is_trivially_copyable_v<TagSatz>);
 [[nodiscard]] int TagAkt_Read(TagSatz& tag);
 int TagAkt_Close();
 
-// Opens the cursor over pnr's day records strictly before date, newest first.
+// Opens the cursor over pnr's day records strictly before date, newest
+// first. The rows come a page at a time; TagAlt_Read fetches the next page
+// when one is read to its end.
 [[nodiscard]] int TagAlt_Open(const char* pnr, const char* date);
 [[nodiscard]] int TagAlt_Read(TagSatz& tag);
 int TagAlt_Close();
+
+// Dumps tag on the console trace.
+void Tag_Print(const TagSatz& tag);
 
 // Writes the three slots of tag to its person and day: 0 when a row changed,
 // DB_NO_ROW_CHANGED when none did, otherwise the server's error number.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "run/options.h"
 
 // More nights than this wait for a person to decide how to catch up.

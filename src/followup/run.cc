@@ -47,10 +47,6 @@ constexpr char kTrcBeginn[] = "\nBeginn Meldungsverarbeitung!\n";
 constexpr char kTrcEnde[] = "\nEnde Meldungsverarbeitung!\n";
 constexpr char kTrcParam[] = "Parametersatz in Datei schreiben: %s!\n";
 
-constexpr char kTagPrint[] =
-    "\nTagPnr: %s\nTagTag: %s\nTagVon: %s\nTagUhr: %s\nTagBis: %s\nTagEnd: %s\nTagSol: %ld\n"
-    "TagTgb: %s\nTagTgs: %ld\nTagHtv: %s\nTagHvs: %ld\nTagHtn: %s\nTagHns: %ld\n\n";
-
 void PrintPair(const TagSatz& tag, const TagSatz& last) {
   Trace(kTrcAktuell);
   Tag_Print(tag);
@@ -104,14 +100,6 @@ int ParamFinish(std::FILE* f) {
 }
 
 }  // namespace
-
-void Tag_Print(const TagSatz& tag) {
-  Trace(kTagPrint, tag.TagPnr.c_str(), tag.TagTag.c_str(), tag.TagVon.c_str(),
-        tag.TagUhr.c_str(), tag.TagBis.c_str(), tag.TagEnd.c_str(),
-        static_cast<long>(tag.TgbSol), tag.TagTgb.c_str(), static_cast<long>(tag.TagTgs),
-        tag.TagHtv.c_str(), static_cast<long>(tag.TagHvs), tag.TagHtn.c_str(),
-        static_cast<long>(tag.TagHns));
-}
 
 void Param_Line(const TagSatz& tag, const char* database, char* line, std::size_t size) {
   // TagTag is YYYYMMDD; the next step reads the day as DD.MM.YYYY.

@@ -17,9 +17,6 @@
 // -1 when the run is incomplete (told on stderr).
 [[nodiscard]] int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan);
 
-// Dumps tag on the console trace.
-void Tag_Print(const TagSatz& tag);
-
 // The parameter line for tag (with its "\n") into line, in the layout that
 // KonsolMode selects.
 void Param_Line(const TagSatz& tag, const char* database, char* line, std::size_t size);

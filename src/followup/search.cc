@@ -4,7 +4,6 @@
 
 #include "db/bch.h"
 #include "db/fcd.h"
-#include "followup/run.h"
 #include "run/log.h"
 
 namespace {

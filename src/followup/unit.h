@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "db/tag.h"
 #include "run/counts.h"
 

@@ -3,7 +3,7 @@
 #ifndef PIRZOL_RUN_OPTIONS_H_
 #define PIRZOL_RUN_OPTIONS_H_
 
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 
 struct RunOptions {
   FixText<9> day;         // --day=YYYY-MM-DD as YYYYMMDD; empty when not given

@@ -15,7 +15,7 @@
 
 #include "config/ini.h"
 #include "db/db.h"
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 #include "db/lau.h"
 #include "followup/nights.h"
 #include "followup/report.h"

@@ -136,7 +136,9 @@ TEST_F(Session, OverlongStatementEndsTheRunWithStatusOne) {
   // One character short of the buffer still fits.
   std::string fits(kSqlTextSize - 1 - 9, 'y');
   Sql_Format("SELECT '%s'", fits.c_str());
-  EXPECT_EQ(std::string(SqlText).size(), kSqlTextSize - 1);
+  std::string value;
+  EXPECT_EQ(Db_ReadRow([&](MYSQL_ROW row) { value = row[0]; }), 0);
+  EXPECT_EQ(value, fits);
 }
 
 }  // namespace

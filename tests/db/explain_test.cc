@@ -65,10 +65,10 @@ class StatementPlans : public DbTest {
     bch_.BchFkt = 1;
   }
 
-  // Explains the statement the last call left in SqlText and names the
+  // Explains the statement the last call left in Sql_Last() and names the
   // watched tables its plan reads whole; "" when it reads none so.
   std::string WholeTableReads() {
-    const std::string statement = SqlText;
+    const std::string statement = Sql_Last();
     Rows plan = SessionQuery("EXPLAIN " + statement);
     EXPECT_FALSE(plan.empty()) << statement;
     std::string whole;
@@ -88,44 +88,44 @@ class StatementPlans : public DbTest {
 
 TEST_F(StatementPlans, DayRecordStatementsUseIndexes) {
   ASSERT_EQ(TagAkt_Open(), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   (void)TagAkt_Close();
 
   ASSERT_EQ(TagAlt_Open(kPnr, Yesterday().c_str()), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   (void)TagAlt_Close();
 
   (void)Tag_Update(day_);  // changed or not, the text is what is explained
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
 }
 
 TEST_F(StatementPlans, BookingReadsUseIndexes) {
   ASSERT_EQ(BchVortag_Open(kPnr, Day(-2).c_str()), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   (void)BchVortag_Close();
 
   ASSERT_EQ(BchAbrTag_Open(kPnr, Yesterday().c_str()), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   (void)BchAbrTag_Close();
 
   ASSERT_EQ(BchStdMld_Open(kPnr, Day(-2).c_str()), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   (void)BchStdMld_Close();
 
   std::int32_t count = 0;
   ASSERT_EQ(Bch_CountTagMld(day_, count), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   ASSERT_EQ(Bch_CountStdMld(day_, count), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
 }
 
 // The insert of a follow-up reads nothing; the cancellation's update and
 // delete look their booking up and so are explained.
 TEST_F(StatementPlans, BookingChangesUseIndexes) {
   (void)Bch_Update(bch_, kFktCancelled);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   ASSERT_EQ(Bch_Delete(bch_, kFktCancelled), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
 }
 
 // These read neither of the watched tables; explaining them proves that
@@ -133,14 +133,14 @@ TEST_F(StatementPlans, BookingChangesUseIndexes) {
 TEST_F(StatementPlans, TypeAndRuleReadsHavePlans) {
   FixText<4> flg;
   ASSERT_EQ(Fcd_ReadFlg("K", flg), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   FcdSatz fcd{};
   fcd.FcdNum.assign("KF");
   ASSERT_EQ(Fcd_Read(fcd), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
   AzvSatz azv{};
   ASSERT_EQ(Azv_Read(kPnr, Yesterday().c_str(), azv), 0);
-  EXPECT_EQ(WholeTableReads(), "") << SqlText;
+  EXPECT_EQ(WholeTableReads(), "") << Sql_Last();
 }
 
 }  // namespace

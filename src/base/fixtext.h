@@ -1,7 +1,7 @@
 // Fixed-capacity text fields of the records and the one text-to-number rule
 // every record reader shares.
-#ifndef PIRZOL_DB_FIXTEXT_H_
-#define PIRZOL_DB_FIXTEXT_H_
+#ifndef PIRZOL_BASE_FIXTEXT_H_
+#define PIRZOL_BASE_FIXTEXT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -42,4 +42,4 @@ class FixText {
 // A null text gives 0.
 std::int32_t Num_Parse(const char* text);
 
-#endif  // PIRZOL_DB_FIXTEXT_H_
+#endif  // PIRZOL_BASE_FIXTEXT_H_

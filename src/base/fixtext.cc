@@ -1,4 +1,4 @@
-#include "db/fixtext.h"
+#include "base/fixtext.h"
 
 #include <cctype>
 #include <limits>
