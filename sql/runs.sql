@@ -39,3 +39,16 @@ CREATE TABLE IF NOT EXISTS Qel951Lat (
   LatPar TINYINT      NOT NULL DEFAULT 0,           -- 1: a parameter line was written
   PRIMARY KEY (LatTag, LatPnr, LatLau)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- One row: the run that holds the database. A cluster's nodes each grant
+-- their own named lock, so on a cluster a run also takes this lease; the
+-- certification lets one of two takers commit. A lease whose heartbeat is
+-- older than ten minutes belongs to a dead run and is taken over.
+CREATE TABLE IF NOT EXISTS Qel952Lea (
+  LeaKey VARCHAR(8)   NOT NULL,                     -- always 'run'
+  LeaTok VARCHAR(96)  NULL,                         -- the holder, NULL when free
+  LeaHst VARCHAR(64)  NOT NULL DEFAULT '',
+  LeaBeg DATETIME(6)  NULL,
+  LeaHbt DATETIME(6)  NULL,                         -- renewed while the holder works
+  PRIMARY KEY (LeaKey)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

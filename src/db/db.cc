@@ -74,7 +74,7 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
   if (mysql_init(&DbHandle) == nullptr) {
     // Without a handle there is nothing to ask; out of memory is the one cause.
     DbErrNo = 2008;
-    DbErrText = "MySQL client ran out of memory";
+    DbErrText = "the database client ran out of memory";
     return DbErrNo;
   }
   DbInitialised = true;
@@ -125,6 +125,17 @@ int Db_Lock(const char* database) {
     answer = row[0] == nullptr ? DB_NO_RESULT : Num_Parse(row[0]) != 1 ? DB_LOCKED : 0;
   });
   return rc != 0 ? rc : answer;
+}
+
+int Db_Clustered() {
+  Sql_Format("SELECT @@wsrep_on");
+  int on = 0;
+  // A server without the variable is no cluster node.
+  if (Db_ReadRow([&](MYSQL_ROW row) { on = row[0] != nullptr && Num_Parse(row[0]) == 1; }) != 0) {
+    (void)Db_Rollback();  // the refused statement must not stand as the transaction's error
+    return 0;
+  }
+  return on;
 }
 
 int Db_Commit() {

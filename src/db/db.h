@@ -37,6 +37,8 @@ void Db_Disconnect();
 // at a time per database. The lock goes with the session. 0, DB_LOCKED, or
 // the server's error.
 [[nodiscard]] int Db_Lock(const char* database);
+// 1 when the server is a node of a replicating cluster (wsrep_on), else 0.
+[[nodiscard]] int Db_Clustered();
 // Sends COMMIT. Returns 1 when the server accepted it, 0 when not; a refused
 // COMMIT leaves its error as the transaction's (Db_TxnError).
 [[nodiscard]] int Db_Commit();

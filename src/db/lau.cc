@@ -6,7 +6,7 @@ namespace {
 
 constexpr char kLauPresent[] =
     "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
-    "TABLE_NAME IN ('Qel950Lau', 'Qel951Lat')";
+    "TABLE_NAME IN ('Qel950Lau', 'Qel951Lat', 'Qel952Lea')";
 constexpr char kLauNights[] =
     "SELECT DATE_FORMAT(MAX(LauFer), '%%Y%%m%%d'), DATE_FORMAT(MIN(LauVon), '%%Y%%m%%d') "
     "FROM Qel950Lau";
@@ -29,6 +29,20 @@ constexpr char kLatListed[] =
     "SELECT DISTINCT LatPnr FROM Qel951Lat WHERE LatTag = '%s' AND LatPar = 1 AND LatLau <> "
     "%lld ORDER BY LatPnr";
 
+constexpr char kLeaRead[] =
+    "SELECT LeaTok, LeaHst, DATE_FORMAT(LeaHbt, '%%Y-%%m-%%d %%H:%%i:%%s'), LeaHbt < NOW(6) - "
+    "INTERVAL %d SECOND FROM Qel952Lea WHERE LeaKey = 'run' FOR UPDATE";
+constexpr char kLeaInsert[] =
+    "INSERT INTO Qel952Lea (LeaKey, LeaTok, LeaHst, LeaBeg, LeaHbt) VALUES ('run', '%s', '%s', "
+    "NOW(6), NOW(6))";
+constexpr char kLeaTake[] =
+    "UPDATE Qel952Lea SET LeaTok = '%s', LeaHst = '%s', LeaBeg = NOW(6), LeaHbt = NOW(6) "
+    "WHERE LeaKey = 'run'";
+constexpr char kLeaBeat[] =
+    "UPDATE Qel952Lea SET LeaHbt = NOW(6) WHERE LeaKey = 'run' AND LeaTok = '%s'";
+constexpr char kLeaFree[] =
+    "UPDATE Qel952Lea SET LeaTok = NULL, LeaHbt = NOW(6) WHERE LeaKey = 'run' AND LeaTok = '%s'";
+
 // Runs the statement just formatted and hands each row's first column to out.
 int Column(std::vector<std::string>& out) {
   out.clear();
@@ -50,7 +64,7 @@ int Lau_Present() {
   Sql_Format(kLauPresent);
   int rc = Column(count);
   if (rc != 0) return rc;
-  return !count.empty() && Num_Parse(count[0].c_str()) == 2 ? 1 : 0;
+  return !count.empty() && Num_Parse(count[0].c_str()) == 3 ? 1 : 0;
 }
 
 int Lau_Nights(FixText<9>& newest, FixText<9>& oldest) {
@@ -99,4 +113,33 @@ int Lat_Handled(const char* date, std::vector<std::string>& pnrs) {
 int Lat_Listed(const char* date, std::int64_t id, std::vector<std::string>& pnrs) {
   Sql_Format(kLatListed, SqlValue<9>(date).c_str(), static_cast<long long>(id));
   return Column(pnrs);
+}
+
+int Lea_Read(int staleSeconds, LeaseRow& row) {
+  row = LeaseRow{};
+  Sql_Format(kLeaRead, staleSeconds);
+  return Db_ReadRow([&](MYSQL_ROW r) {
+    row.present = 1;
+    row.held = r[0] != nullptr ? 1 : 0;
+    Col_Text(row.token, r[0]);
+    Col_Text(row.host, r[1]);
+    Col_Text(row.heartbeat, r[2]);
+    row.stale = r[3] != nullptr && Num_Parse(r[3]) != 0 ? 1 : 0;
+  });
+}
+
+int Lea_Take(int present, const char* token, const char* host) {
+  Sql_Format(present != 0 ? kLeaTake : kLeaInsert, SqlValue<97>(token).c_str(),
+             SqlValue<65>(host).c_str());
+  return Db_Aside();
+}
+
+int Lea_Beat(const char* token) {
+  Sql_Format(kLeaBeat, SqlValue<97>(token).c_str());
+  return Db_Change();
+}
+
+int Lea_Free(const char* token) {
+  Sql_Format(kLeaFree, SqlValue<97>(token).c_str());
+  return Db_Change();
 }

@@ -41,4 +41,24 @@
 // sorted. 0 or the error number.
 [[nodiscard]] int Lat_Listed(const char* date, std::int64_t id, std::vector<std::string>& pnrs);
 
+// The lease of Qel952Lea as a run finds it.
+struct LeaseRow {
+  int present;           // 1 when the row exists
+  int held;              // 1 when a run holds it
+  int stale;             // 1 when its heartbeat is older than asked
+  FixText<97> token;     // the holder
+  FixText<65> host;      // the holder's host
+  FixText<20> heartbeat; // its last heartbeat, YYYY-MM-DD HH:MM:SS
+};
+// Reads the lease and locks its row until the transaction ends. 0,
+// END_OF_DATA when there is no row, or the error number.
+[[nodiscard]] int Lea_Read(int staleSeconds, LeaseRow& row);
+// Takes the lease for token: inserts the row, or takes it over when present.
+[[nodiscard]] int Lea_Take(int present, const char* token, const char* host);
+// Renews token's heartbeat: 0, DB_NO_ROW_CHANGED when token holds it no
+// longer, or the error number.
+[[nodiscard]] int Lea_Beat(const char* token);
+// Frees the lease token holds: 0, DB_NO_ROW_CHANGED, or the error number.
+[[nodiscard]] int Lea_Free(const char* token);
+
 #endif  // PIRZOL_DB_LAU_H_

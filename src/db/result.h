@@ -39,6 +39,10 @@ constexpr int PZL_BAD_OPTION = -9;
 constexpr int PZL_FUTURE_DATE = -10;
 // More nights are due than a run handles without a person deciding.
 constexpr int PZL_TOO_MANY_NIGHTS = -11;
+// On a cluster: a live run on some node holds the database's lease.
+constexpr int PZL_LEASE_HELD = -12;
+// On a cluster: the lease this run held was taken over; it must stop.
+constexpr int PZL_LEASE_LOST = -13;
 
 // The server's duplicate-key error.
 constexpr int DB_DUPLICATE = 1062;

@@ -15,6 +15,7 @@
 #include "db/db.h"
 #include "db/lau.h"
 #include "followup/hourmsg.h"
+#include "followup/lease.h"
 #include "followup/prevday.h"
 #include "followup/report.h"
 #include "followup/search.h"
@@ -158,8 +159,12 @@ void RecordDay(Night& n, const TagSatz& tag, bool failed, int line) {
 }
 
 // One accounted day: the search, the day-message units and the rest of the
-// day, its line and its row in the record.
-void HandleDay(Night& n, TagSatz& tag) {
+// day, its line and its row in the record. 0, or PZL_LEASE_LOST when the run
+// must stop before it because another run took the database over.
+int HandleDay(Night& n, TagSatz& tag) {
+  // Between two days no unit is open: the heartbeat's commit takes nothing
+  // half done with it. A dry run commits nothing, so it renews nothing.
+  if (DryRun == 0 && Lease_Tick() != 0) return PZL_LEASE_LOST;
   const MldCounts before = MldCount;
   ++MldCount.daysRead;
   Unit_Record(n.date, tag.TagPnr.c_str(), Recording(n) ? n.plan->runId : 0);
@@ -205,6 +210,7 @@ void HandleDay(Night& n, TagSatz& tag) {
   RecordDay(n, tag, MldCount.givenUp != before.givenUp, line);
   Unit_Record(nullptr, nullptr, 0);
   Rpt_DayEnd(line, MldCount.retries - before.retries);
+  return 0;
 }
 
 // Walks the placeholder days of one date. 1 when every driving row was
@@ -234,7 +240,11 @@ int WalkNight(Night& n) {
                                   std::string(tag.TagPnr.c_str()))) {
       ++MldCount.daysSkipped;  // handled by an earlier run: not a statement spent on it
     } else {
-      HandleDay(n, tag);
+      if (HandleDay(n, tag) != 0) {
+        n.complete = 0;
+        rc = PZL_LEASE_LOST;
+        break;
+      }
       if (Unit_Lost() != 0) {
         // The session is gone: the days not yet read stay for the next run.
         n.complete = 0;
@@ -245,7 +255,7 @@ int WalkNight(Night& n) {
     rc = TagAkt_Read(tag);
   }
   bool walked = rc == END_OF_DATA;
-  if (rc != END_OF_DATA && Unit_Lost() == 0) {
+  if (rc != END_OF_DATA && Unit_Lost() == 0 && rc != PZL_LEASE_LOST) {
     Log_Fail(kTxtCurReadTag, kValRc, rc);
     // After a failed open the read can only answer -1; that was told above.
     if (opened) {

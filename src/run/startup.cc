@@ -17,6 +17,7 @@
 #include "db/db.h"
 #include "base/fixtext.h"
 #include "db/lau.h"
+#include "followup/lease.h"
 #include "followup/nights.h"
 #include "followup/report.h"
 #include "followup/run.h"
@@ -24,6 +25,7 @@
 #include "run/counts.h"
 #include "run/exitcodes.h"
 #include "run/log.h"
+#include "run/metrics.h"
 #include "run/options.h"
 #include "run/runflags.h"
 
@@ -82,10 +84,13 @@ void WarnPermissions(const char* path) {
     std::fprintf(stderr, "pirzol: cannot read the configuration file %s\n", path);
     return;
   }
-  if ((st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
+  // Read by the batch's own group is how a service reads its secrets
+  // (root:pirzol 0640); anything more is not.
+  if ((st.st_mode & (S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
     std::fprintf(stderr,
                  "pirzol: warning: the configuration file %s can be read or written by other "
-                 "users; its values are only obfuscated (chmod 600)\n",
+                 "users; its values are only obfuscated (chmod 600, or 640 for the batch's "
+                 "own group)\n",
                  path);
   }
 }
@@ -135,8 +140,33 @@ void Summary(int status) {
                static_cast<int>(MldCount.givenUp), status);
 }
 
+// When the run began, and whether it got far enough to count as a run for
+// monitoring: a start refused because another run holds a lock must not
+// overwrite the figures of the run that holds it.
+std::time_t Begun = 0;
+bool MetricsDue = false;
+
+void WriteMetrics(int status) {
+  if (!MetricsDue || Options.metrics.empty()) return;
+  MetricsRun m{};
+  m.start = static_cast<std::int64_t>(Begun);
+  m.end = static_cast<std::int64_t>(std::time(nullptr));
+  m.status = status;
+  m.dryRun = DryRun;
+  m.counts = MldCount;
+  for (const std::string& d : Plan.dates) {
+    if (m.dateCount < kMetricsMaxDates) m.dates[m.dateCount++].assign(d.c_str());
+  }
+  int rc = Metrics_Write(Options.metrics.c_str(), m);
+  if (rc != 0) {
+    std::fprintf(stderr, "pirzol: warning: cannot write the metrics file %s (%s)\n",
+                 Options.metrics.c_str(), std::strerror(rc));
+  }
+}
+
 int Finish(int status) {
   Summary(status);
+  WriteMetrics(status);
   Log_Close();
   return status;
 }
@@ -206,6 +236,7 @@ char* Str_Upper(char* text) {
 }
 
 int Pzl_Main(int argc, char** argv) {
+  Begun = std::time(nullptr);
   if (argc < 4) {
     std::fputs(kUsage, stdout);
     return kExitOk;
@@ -233,7 +264,9 @@ int Pzl_Main(int argc, char** argv) {
   }
 
   LogDetail = argv[3][0] == 'D' ? 1 : 0;
-  (void)std::getenv("PIRZOL_DBG");  // looked up for the old scripts; it changes nothing
+  // Looked up for the old scripts; it changes nothing.
+  if (std::getenv("PIRZOL_DBG") != nullptr) {
+  }
   ConsoleTrace = 1;
   KonsolMode = std::strcmp(argv[2], "ZELTA") == 0 ? 1 : 0;
 
@@ -289,6 +322,7 @@ int Pzl_Main(int argc, char** argv) {
     return kExitNoStart;
   }
 
+  MetricsDue = true;
   if (NameTheDay() != 0) return Stop(kExitNoStart);
   rc = Mld_Plan(Options, AccountedDay.c_str(), Plan);
   if (rc != 0) {
@@ -298,7 +332,21 @@ int Pzl_Main(int argc, char** argv) {
     }
     return Stop(kExitNoStart);
   }
+  if (Db_Clustered() != 0) {
+    // Every node grants its own named lock: on a cluster the lease in the
+    // run record keeps two runs on two nodes apart.
+    if (Plan.record == 0) {
+      std::fprintf(stderr,
+                   "pirzol: warning: the server is a cluster node and the database has no run "
+                   "record; two runs on two nodes are not kept apart\n");
+    } else if ((rc = Lease_Take()) != 0) {
+      if (rc > 0) std::fprintf(stderr, "pirzol: the lease could not be taken (%d)\n", rc);
+      MetricsDue = rc > 0;  // the run that holds the lease keeps its figures
+      return Stop(kExitNoStart);
+    }
+  }
   if (!Options.report.empty() && Rpt_Open(Options.report.c_str()) != 0) {
+    Lease_Release();
     return Stop(kExitNoStart);
   }
 
@@ -328,6 +376,7 @@ int Pzl_Main(int argc, char** argv) {
       ++MldCount.commits;
     }
   }
+  if (Unit_Lost() == 0) Lease_Release();
   if (Rpt_Close(Plan.runId, Plan.dates, Options.work.c_str(), MldCount, status, DryRun) != 0) {
     status = kExitIncomplete;
   }

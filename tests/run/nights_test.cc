@@ -134,10 +134,28 @@ TEST_F(Nights, RefusedRunsChangeNothing) {
   }
   EXPECT_NE(Run("XXX", "D").err.find("32 nights are due"), std::string::npos);
   // Words that are not options stay ignored, as they always were.
-  RunResult r = Run("XXX", "D", {"--day=" + Dashed(1), "extra", "-x"});
+  const std::string metrics = "--metrics=" + work_.File("pirzol.prom");
+  RunResult r = Run("XXX", "D", {"--day=" + Dashed(1), "extra", "-x", metrics});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ParamFile(), "H1      ," + Dotted(1) + "\nL1      ," + Dotted(1) + "\nS1      ," +
                              Dotted(1) + "\n");
+  // Monitoring sees the refused night as a failed run, and the last success
+  // stays the one before it, so an alert on its age fires.
+  auto success = [this] {
+    const std::string text = ReadFile(work_.File("pirzol.prom"));
+    const std::string name = "\npirzol_last_success_timestamp_seconds ";
+    const std::size_t at = text.find(name);
+    return at == std::string::npos ? std::string("none")
+                                   : text.substr(at + name.size(), text.find('\n', at + 1) -
+                                                                      at - name.size());
+  };
+  const std::string last = success();
+  EXPECT_NE(last, "none");
+  EXPECT_NE(last, "0");
+  EXPECT_EQ(Run("XXX", "D", {"--day=" + Dashed(0), metrics}).status, 2);
+  EXPECT_NE(ReadFile(work_.File("pirzol.prom")).find("\npirzol_last_run_exit_status 2\n"),
+            std::string::npos);
+  EXPECT_EQ(success(), last);
 }
 
 }  // namespace

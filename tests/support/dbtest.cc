@@ -54,6 +54,15 @@ void AdminSession::Exec(const std::string& sql) {
   if (res != nullptr) mysql_free_result(res);
 }
 
+int AdminSession::TryExec(const std::string& sql) {
+  if (mysql_real_query(&impl_->handle, sql.data(), sql.size()) != 0) {
+    return static_cast<int>(mysql_errno(&impl_->handle));
+  }
+  MYSQL_RES* res = mysql_store_result(&impl_->handle);
+  if (res != nullptr) mysql_free_result(res);
+  return 0;
+}
+
 Rows AdminSession::Query(const std::string& sql) {
   Rows rows;
   if (mysql_real_query(&impl_->handle, sql.data(), sql.size()) != 0) {

@@ -29,6 +29,9 @@ class AdminSession {
   AdminSession& operator=(const AdminSession&) = delete;
   // Runs sql; fails the test when the server refuses it.
   void Exec(const std::string& sql);
+  // Runs sql where a refusal is expected now and then (a conflict, a lock
+  // wait): 0, or the server's error number, without failing the test.
+  int TryExec(const std::string& sql);
   // Runs sql and returns its rows; NULL reads as "NULL".
   Rows Query(const std::string& sql);
   // Runs every ";"-ended statement of a file.

@@ -54,8 +54,17 @@ void OwnServerBatch::SeedDemo() {
   admin_->ExecFile(std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/sql/demo.sql");
 }
 
-void OwnServerBatch::SeedSickWithFlexitime(int persons) {
-  AdminSession& a = *admin_;
+void OwnServerBatch::SeedSickWithFlexitime(int persons) { SeedSickNight(*admin_, persons); }
+
+Rows OwnServerBatch::SickStates() { return ::SickStates(*admin_, "pznight"); }
+
+std::vector<std::string> OwnServerBatch::ListedPersons() { return ::ListedPersons(ParamFile()); }
+
+std::vector<std::string> OwnServerBatch::PersonsWithFollowUp() {
+  return ::PersonsWithFollowUp(*admin_, "pznight");
+}
+
+void SeedSickNight(AdminSession& a, int persons) {
   a.Exec("INSERT INTO Qel131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu,"
          " FcdFcd, FcdFlg) VALUES ('K', 1, 1, 0, 0, 5, 0, NULL, 'KF'),"
          " ('KF', 1, 1, 0, 0, 5, 1, NULL, 'KF'), ('GL', 1, 0, 0, 0, 9, 0, NULL, NULL)");
@@ -81,28 +90,28 @@ void OwnServerBatch::SeedSickWithFlexitime(int persons) {
          " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00'), 1, 'GL' FROM " + all);
 }
 
-Rows OwnServerBatch::SickStates() {
-  return admin_->Query(
+Rows SickStates(AdminSession& a, const std::string& db) {
+  return a.Query(
       "SELECT state, COUNT(*) FROM (SELECT t.TagPnr, CONCAT(COUNT(kf.BchPnr), '/',"
-      " MAX(gl.BchFkt), '/', MAX(t.TagTgb)) AS state FROM pznight.Qel327Tag t"
-      " JOIN pznight.Qel321Bch gl ON gl.BchPnr = t.TagPnr AND gl.BchFcd = 'GL'"
-      " LEFT JOIN pznight.Qel321Bch kf ON kf.BchPnr = t.TagPnr AND kf.BchFcd = 'KF'"
+      " MAX(gl.BchFkt), '/', MAX(t.TagTgb)) AS state FROM " + db + ".Qel327Tag t"
+      " JOIN " + db + ".Qel321Bch gl ON gl.BchPnr = t.TagPnr AND gl.BchFcd = 'GL'"
+      " LEFT JOIN " + db + ".Qel321Bch kf ON kf.BchPnr = t.TagPnr AND kf.BchFcd = 'KF'"
       " WHERE t.TagTag = CURDATE() - INTERVAL 1 DAY GROUP BY t.TagPnr) s"
       " GROUP BY state ORDER BY state");
 }
 
-std::vector<std::string> OwnServerBatch::ListedPersons() {
+std::vector<std::string> ListedPersons(const std::string& paramFile) {
   std::vector<std::string> pnrs;
-  std::istringstream in(ParamFile());
+  std::istringstream in(paramFile);
   for (std::string line; std::getline(in, line);) pnrs.push_back(line.substr(0, line.find(',')));
   std::sort(pnrs.begin(), pnrs.end());
   return pnrs;
 }
 
-std::vector<std::string> OwnServerBatch::PersonsWithFollowUp() {
+std::vector<std::string> PersonsWithFollowUp(AdminSession& a, const std::string& db) {
   std::vector<std::string> pnrs;
-  for (const auto& row : admin_->Query("SELECT BchPnr FROM pznight.Qel321Bch WHERE BchFcd = 'KF'"
-                                       " ORDER BY BchPnr")) {
+  for (const auto& row : a.Query("SELECT BchPnr FROM " + db + ".Qel321Bch WHERE BchFcd = 'KF'"
+                                 " ORDER BY BchPnr")) {
     pnrs.push_back(row[0]);
   }
   return pnrs;

@@ -59,4 +59,17 @@ class OwnServerBatch : public ::testing::Test {
   std::unique_ptr<AdminSession> admin_;
 };
 
+// A night of many persons on a's present database, each continuing a
+// sickness (K followed by KF, which cancels its equal) with a weaker
+// flexitime day (GL) on the accounted day: one follow-up is a cancellation,
+// an insert and a slot update, committed together.
+void SeedSickNight(AdminSession& a, int persons);
+// Per state "follow-ups/function of GL/slot 1" of db's accounted days, how
+// many persons are in it: "1/45/KF" wholly done, "0/1/" untouched.
+Rows SickStates(AdminSession& a, const std::string& db);
+// The personnel numbers of a parameter file's lines, and those of db whose
+// follow-up KF is committed, each sorted.
+std::vector<std::string> ListedPersons(const std::string& paramFile);
+std::vector<std::string> PersonsWithFollowUp(AdminSession& a, const std::string& db);
+
 #endif  // PIRZOL_TESTS_SUPPORT_OWNSERVER_H_

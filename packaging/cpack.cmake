@@ -1,0 +1,37 @@
+# The Debian package (scripts/package): what cmake --install puts below /usr,
+# with the maintainer scripts that make the user pirzol and its folders.
+set(PIRZOL_PACKAGE_MAINTAINER "pirzol maintainers <pirzol@example.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME pirzol)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${PIRZOL_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "nightly follow-up batch of the time-and-attendance system")
+# Lines as the control file shows them, each under 80 characters.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Once a night, pirzol takes yesterday's placeholder day records, carries\n"
+    "each person's last message (sickness, leave, half-day and hour messages)\n"
+    "over as a follow-up booking, commits, and lists the changed persons and\n"
+    "days in the parameter file pirzoltgb for the next processing step.\n"
+    "\n"
+    "The package runs it from a systemd timer as the system user pirzol in\n"
+    "/var/lib/pirzol. The configuration file /etc/pirzol/pirzol.ini is written\n"
+    "with pirzol-ini; the timer is enabled by hand once it exists.")
+# The system's own paths, whatever prefix the build tree was made for.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${PIRZOL_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)
+# Maintainer scripts 0755 whatever mode the checkout gave them.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

@@ -1,0 +1,38 @@
+// The run's figures as a text file for node_exporter's textfile collector:
+// when the batch last ran, how it ended, what it did, and when it last
+// succeeded, so that a night that failed or never ran can raise an alert.
+#ifndef PIRZOL_RUN_METRICS_H_
+#define PIRZOL_RUN_METRICS_H_
+
+#include <cstdint>
+#include <type_traits>
+
+#include "base/fixtext.h"
+#include "run/counts.h"
+
+// As many accounted dates as one run handles at most; more are not due
+// without a person deciding.
+constexpr int kMetricsMaxDates = 31;
+
+struct MetricsRun {
+  std::int64_t start;                  // unix seconds when the run began
+  std::int64_t end;                    // unix seconds when it ended
+  int status;                          // its exit status (run/exitcodes.h)
+  int dryRun;                          // 1 for --dry-run: nothing was kept
+  MldCounts counts;                    // what it did; committed work only
+  FixText<9> dates[kMetricsMaxDates];  // accounted dates handled, YYYYMMDD, any order
+  int dateCount;                       // how many of dates are set
+};
+static_assert(std::is_trivially_copyable_v<MetricsRun>);
+
+// Writes the figures of run to path as a new file of mode 0644 (figures only,
+// nobody's data) that replaces the old one in a single rename, so the
+// collector reads the old file or the new one, never a part. The last success
+// is run.end when the run ended with status 0 and was no dry run; otherwise
+// it is carried over from the file being replaced, 0 when that holds none.
+// Returns 0, or the errno of the step that failed (a positive number, never
+// a server's: the session is closed by then), with path left as it was and
+// no temporary file behind. The run's exit status must never depend on it.
+[[nodiscard]] int Metrics_Write(const char* path, const MetricsRun& run);
+
+#endif  // PIRZOL_RUN_METRICS_H_

@@ -1,0 +1,207 @@
+// The batch on a three-node cluster: two runs started on two nodes at once,
+// a writer on another node touching the same rows while a run works, and a
+// node killed under a run. Each night is held against a quiet one.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "support/cluster.h"
+#include "support/ownserver.h"
+
+namespace {
+
+constexpr char kDb[] = "pzc";
+constexpr int kPersons = 1500;
+
+class BatchOnCluster : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const char* dir = std::getenv("PIRZOL_CLUSTER_DIR");
+    if (dir == nullptr) {
+      why_ = "PIRZOL_CLUSTER_DIR is not set";
+      return;
+    }
+    cluster_ = std::make_unique<Cluster>(std::string(dir) + "-batch", 3);
+    why_ = cluster_->Start();
+  }
+  static void TearDownTestSuite() {
+    if (cluster_ == nullptr) return;
+    EXPECT_EQ(cluster_->Stop(), "") << "the stop left the cluster running";
+    cluster_.reset();
+  }
+
+  void SetUp() override {
+    if (!why_.empty()) {
+      const char* ci = std::getenv("CI");
+      if (ci != nullptr && std::string(ci) == "true") FAIL() << "cluster did not start: " << why_;
+      GTEST_SKIP() << "no cluster on this machine: " << why_;
+    }
+    WriteIni(ini_, kTestUser, kTestPass, "localhost", kDb);
+    Reseed();
+  }
+
+  // The night made anew on node 1; the others have it once they are synced.
+  void Reseed() {
+    AdminSession a(cluster_->Socket(1).c_str());
+    a.Exec(std::string("DROP DATABASE IF EXISTS ") + kDb);
+    a.Exec(std::string("CREATE DATABASE ") + kDb);
+    a.Exec(std::string("USE ") + kDb);
+    a.ExecFile(std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/sql/schema.sql");
+    SeedSickNight(a, kPersons);
+  }
+
+  Spawned Start(int node, const TempDir& work) {
+    return SpawnProgram(PirzolBin(), {ini_, "XXX", "D"}, work.path(),
+                        {"MYSQL_UNIX_PORT=" + cluster_->Socket(node)});
+  }
+
+  // A session on node k that waits for what the cluster has committed.
+  std::unique_ptr<AdminSession> Node(int k) {
+    auto s = std::make_unique<AdminSession>(cluster_->Socket(k).c_str());
+    s->Exec("SET SESSION wsrep_sync_wait = 1");
+    s->Exec(std::string("USE ") + kDb);
+    return s;
+  }
+
+  std::string State(int node) {
+    auto s = Node(node);
+    return TableState(*s, kDb);
+  }
+
+  static std::unique_ptr<Cluster> cluster_;
+  static std::string why_;
+  TempDir conf_;
+  std::string ini_ = conf_.File("pirzol.ini");
+};
+
+std::unique_ptr<Cluster> BatchOnCluster::cluster_;
+std::string BatchOnCluster::why_;
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// The named lock is each node's own: only the lease keeps the two apart.
+TEST_F(BatchOnCluster, TwoRunsOnTwoNodesAtOnceHandleTheNightOnce) {
+  TempDir one, two;
+  Spawned a = Start(1, one);
+  Spawned b = Start(2, two);
+  RunResult ra = WaitProgram(a, 300), rb = WaitProgram(b, 300);
+  const bool aWon = ra.status == 0;
+  const RunResult& won = aWon ? ra : rb;
+  const RunResult& lost = aWon ? rb : ra;
+  EXPECT_EQ(won.status, 0) << ra.err << rb.err;
+  EXPECT_EQ(lost.status, 2) << ra.err << rb.err;
+  EXPECT_NE(lost.err.find("lease"), std::string::npos) << lost.err;
+  EXPECT_FALSE(FileExists((aWon ? two : one).File("pirzoltgb")));
+  auto node = Node(3);
+  EXPECT_EQ(node->Query("SELECT COUNT(*) FROM Qel950Lau")[0][0], "1");
+  EXPECT_EQ(SickStates(*node, kDb), (Rows{{"1/45/KF", std::to_string(kPersons)}}));
+  EXPECT_EQ(ListedPersons(ReadFile((aWon ? one : two).File("pirzoltgb"))).size(),
+            static_cast<std::size_t>(kPersons));
+  EXPECT_EQ(node->Query("SELECT COUNT(*) FROM Qel952Lea WHERE LeaTok IS NULL")[0][0], "1");
+}
+
+// A writer on node 2 keeps changing a column of the same accounted days and
+// bookings that the batch neither reads nor writes, so conflicts arise while
+// the right end state stays known. The run on node 1 redoes what the cluster
+// aborted and ends as a quiet run does.
+TEST_F(BatchOnCluster, ConflictsWithAWriterOnAnotherNodeAreRedone) {
+  TempDir quiet;
+  ASSERT_EQ(WaitProgram(Start(1, quiet), 300).status, 0);
+  const std::string quietState = State(1);
+  const std::string quietLines = ReadFile(quiet.File("pirzoltgb"));
+  Reseed();
+  {
+    auto n = Node(1);
+    n->Exec("ALTER TABLE Qel327Tag ADD COLUMN TagXtr INT NOT NULL DEFAULT 0");
+    n->Exec("ALTER TABLE Qel321Bch ADD COLUMN BchXtr INT NOT NULL DEFAULT 0");
+  }
+  auto before = Node(1);
+  const int aborts0 = std::atoi(Status(*before, "wsrep_local_bf_aborts").c_str()) +
+                      std::atoi(Status(*before, "wsrep_local_cert_failures").c_str());
+
+  TempDir work;
+  Spawned run = Start(1, work);
+  std::atomic<bool> stop{false};
+  std::atomic<int> writes{0};
+  std::thread writer([&] {
+    auto w = Node(2);
+    // Bounded in count and time; it also ends when the run does. Its own
+    // writes lose a conflict now and then too; they need not all land.
+    for (int i = 0; i < 3000 && !stop; ++i) {
+      if (w->TryExec("UPDATE Qel327Tag SET TagXtr = TagXtr + 1 WHERE TagTag = CURDATE() -"
+                     " INTERVAL 1 DAY") == 0 &&
+          w->TryExec("UPDATE Qel321Bch SET BchXtr = BchXtr + 1 WHERE BchVon = CURDATE() -"
+                     " INTERVAL 1 DAY") == 0) {
+        ++writes;
+      }
+      usleep(20000);
+    }
+  });
+  RunResult r = WaitProgram(run, 600);
+  stop = true;
+  writer.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_GT(writes.load(), 0);
+  const int retries = std::atoi(r.err.substr(r.err.rfind(" commits, ") + 10).c_str());
+  EXPECT_GT(retries, 0) << r.err;
+  auto after = Node(1);
+  EXPECT_GT(std::atoi(Status(*after, "wsrep_local_bf_aborts").c_str()) +
+                std::atoi(Status(*after, "wsrep_local_cert_failures").c_str()),
+            aborts0);
+  EXPECT_EQ(Count(ReadFile(work.File("pirzol.log")), "Info: Arbeitseinheit wird wiederholt!"),
+            retries);
+  after->Exec("ALTER TABLE Qel327Tag DROP COLUMN TagXtr");
+  after->Exec("ALTER TABLE Qel321Bch DROP COLUMN BchXtr");
+  EXPECT_EQ(State(1), quietState);
+  EXPECT_EQ(ReadFile(work.File("pirzoltgb")), quietLines);
+  std::fprintf(stderr, "writer: %d rounds, run: %d retries\n", writes.load(), retries);
+}
+
+// A node killed under a run: the run on a surviving node completes, or ends
+// with 3 with nothing half done; the run connected to the killed node ends
+// with 3, and the next plain run completes the night.
+TEST_F(BatchOnCluster, NodeKilledUnderARunLeavesNothingHalfDone) {
+  for (int killed : {3, 2}) {
+    SCOPED_TRACE("node " + std::to_string(killed) + " killed");
+    if (killed == 2) Reseed();
+    TempDir work;
+    Spawned run = Start(2, work);
+    for (int i = 0; i < 3000 && Count(ReadFile(work.File("pirzol.log")),
+                                      "Info: TagesSatz aktualisiert!") < 50; ++i) {
+      usleep(10000);
+    }
+    ASSERT_EQ(cluster_->Kill(killed), "");
+    RunResult r = WaitProgram(run, 600);
+    if (killed == 2) {
+      EXPECT_EQ(r.status, 3) << r.err;
+    } else {
+      EXPECT_TRUE(r.status == 0 || r.status == 3) << r.err;
+    }
+    auto node = Node(1);
+    Rows states = SickStates(*node, kDb);
+    for (const auto& row : states) {
+      EXPECT_TRUE(row[0] == "1/45/KF" || row[0] == "0/1/") << "half done: " << row[0];
+    }
+    if (r.status != 0) {
+      TempDir next;
+      RunResult again = WaitProgram(Start(1, next), 600);
+      EXPECT_EQ(again.status, 0) << again.err;
+      EXPECT_EQ(SickStates(*node, kDb), (Rows{{"1/45/KF", std::to_string(kPersons)}}));
+    }
+    ASSERT_EQ(cluster_->Restart(killed), "");
+  }
+}
+
+}  // namespace

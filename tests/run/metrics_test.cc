@@ -1,0 +1,203 @@
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/metrics.h"
+#include "support/dbtest.h"
+
+namespace {
+
+using Figures = std::map<std::string, long long>;
+
+// The file read as strictly as the collector may read it, and stricter:
+// every figure is three lines, "# HELP name text", "# TYPE name gauge" and
+// "name value" with a whole number, no name comes twice, and the file ends
+// with a newline. Anything else fails.
+Figures ParseStrict(const std::string& text) {
+  Figures out;
+  EXPECT_TRUE(!text.empty() && text.back() == '\n') << "no newline at the end";
+  std::istringstream in(text);
+  std::string help, type, sample;
+  while (std::getline(in, help)) {
+    std::getline(in, type);
+    std::getline(in, sample);
+    std::string name = sample.substr(0, sample.find(' '));
+    std::string value = name.size() < sample.size() ? sample.substr(name.size() + 1) : "";
+    EXPECT_TRUE(!name.empty() && (name[0] < '0' || name[0] > '9') &&
+                name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_:") ==
+                    std::string::npos)
+        << sample;
+    EXPECT_EQ(help.rfind("# HELP " + name + " ", 0), 0u) << help;
+    EXPECT_GT(help.size(), name.size() + 8) << "no help text: " << help;
+    EXPECT_EQ(type, "# TYPE " + name + " gauge");
+    bool whole = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+    EXPECT_TRUE(whole) << "not a whole number: " << sample;
+    EXPECT_EQ(out.count(name), 0u) << "given twice: " << name;
+    out[name] = whole ? std::stoll(value) : -1;
+  }
+  return out;
+}
+
+// promtool, when Debian's prometheus package is installed, checks the file as
+// the collector's own parser reads it, and lints the names.
+void CheckWithPromtool(const std::string& text, const std::string& dir) {
+  RunResult probe = RunProgram("promtool", {"--version"}, dir);
+  if (probe.status == 127) return;  // not installed: the strict parser above has to do
+  RunResult r = RunProgram("promtool", {"check", "metrics"}, dir, {}, text);
+  EXPECT_EQ(r.status, 0) << r.out << r.err << text;
+}
+
+std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  for (dirent* e = readdir(d); e != nullptr; e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.insert(n);
+  }
+  closedir(d);
+  return names;
+}
+
+constexpr std::int64_t kMarch1 = 1772323200;  // 2026-03-01 00:00 UTC
+constexpr std::int64_t kNight = kMarch1 + 7200;  // the timer's 02:00, taken as UTC
+constexpr std::int64_t kDay = 86400;
+
+MetricsRun Night(int night, int status, int dryRun, std::vector<const char*> dates) {
+  MetricsRun run{};
+  run.start = kNight + night * kDay;
+  run.end = run.start + 60 + night;
+  run.status = status;
+  run.dryRun = dryRun;
+  // Each count its own value, so a figure under the wrong name shows.
+  MldCounts& c = run.counts;
+  c.nightsDone = 10;
+  c.daysSkipped = 20 + night;
+  c.daysRead = 11;
+  c.daysFound = 12;
+  c.generated = 13;
+  c.cancelled = 14;
+  c.failures = 15;
+  c.commits = 16;
+  c.retries = 17;
+  c.givenUp = 18;
+  for (const char* d : dates) run.dates[run.dateCount++].assign(d);
+  return run;
+}
+
+// Nights one after another into the same file, as the timer runs them: the
+// last success stays what it was through failures, dry runs and a file an
+// operator edited, and moves on the next run that kept its work.
+TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
+  TempDir dir;
+  const std::string path = dir.File("pirzol.prom");
+  struct Step {
+    const char* what;
+    MetricsRun run;
+    const char* before;       // file content put in place first, or nullptr
+    std::int64_t success;     // the last success expected after the run
+    std::int64_t newestDate;  // -1: no accounted date handled
+  };
+  const Step steps[] = {
+      {"first night, could not start", Night(0, 2, 0, {}), nullptr, 0, -1},
+      {"a night done", Night(1, 0, 0, {"20260301"}), nullptr, kNight + kDay + 61,
+       kMarch1},
+      {"a night given up in part", Night(2, 3, 0, {"20260302"}), nullptr, kNight + kDay + 61,
+       kMarch1 + kDay},
+      {"a dry run that went well", Night(3, 0, 1, {"20260303"}), nullptr, kNight + kDay + 61,
+       kMarch1 + 2 * kDay},
+      {"a catch-up of three nights", Night(4, 0, 0, {"20260304", "20260302", "20260303"}),
+       nullptr, kNight + 4 * kDay + 64, kMarch1 + 3 * kDay},
+      {"a statement too long after a file edited by hand", Night(5, 1, 0, {}),
+       "# a longer name must not be taken for ours\n"
+       "pirzol_last_success_timestamp_seconds_before 99\n"
+       "pirzol_last_success_timestamp_seconds 1234567890\n",
+       1234567890, -1},
+      {"a damaged value is no value", Night(6, 3, 0, {}),
+       "pirzol_last_success_timestamp_seconds 12x4\n", 0, -1},
+  };
+  const std::set<std::string> always = {
+      "pirzol_last_run_start_timestamp_seconds", "pirzol_last_run_end_timestamp_seconds",
+      "pirzol_last_run_duration_seconds",        "pirzol_last_run_exit_status",
+      "pirzol_last_run_dry_run",                 "pirzol_last_run_nights_done",
+      "pirzol_last_run_placeholders_skipped",    "pirzol_last_run_placeholders_read",
+      "pirzol_last_run_placeholders_found",      "pirzol_last_run_followups_generated",
+      "pirzol_last_run_bookings_cancelled",      "pirzol_last_run_failures",
+      "pirzol_last_run_commits",                 "pirzol_last_run_retries",
+      "pirzol_last_run_units_given_up",          "pirzol_last_run_accounted_dates_handled",
+      "pirzol_last_success_timestamp_seconds"};
+  const std::string newest = "pirzol_last_run_newest_accounted_date_timestamp_seconds";
+
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (s.before != nullptr) std::ofstream(path, std::ios::binary | std::ios::trunc) << s.before;
+    ASSERT_EQ(Metrics_Write(path.c_str(), s.run), 0);
+    std::string text = ReadFile(path);
+    Figures f = ParseStrict(text);
+    CheckWithPromtool(text, dir.path());
+
+    std::set<std::string> names;
+    for (const auto& kv : f) names.insert(kv.first);
+    std::set<std::string> want = always;
+    if (s.newestDate >= 0) want.insert(newest);
+    EXPECT_EQ(names, want);
+
+    EXPECT_EQ(f["pirzol_last_success_timestamp_seconds"], s.success);
+    if (s.newestDate >= 0) {
+      EXPECT_EQ(f[newest], s.newestDate);
+    }
+    EXPECT_EQ(f["pirzol_last_run_accounted_dates_handled"], s.run.dateCount);
+    EXPECT_EQ(f["pirzol_last_run_exit_status"], s.run.status);
+    EXPECT_EQ(f["pirzol_last_run_dry_run"], s.run.dryRun);
+    EXPECT_EQ(f["pirzol_last_run_start_timestamp_seconds"], s.run.start);
+    EXPECT_EQ(f["pirzol_last_run_end_timestamp_seconds"], s.run.end);
+    EXPECT_EQ(f["pirzol_last_run_duration_seconds"], s.run.end - s.run.start);
+    EXPECT_EQ(f["pirzol_last_run_nights_done"], 10);
+    EXPECT_EQ(f["pirzol_last_run_placeholders_skipped"], s.run.counts.daysSkipped);
+    EXPECT_EQ(f["pirzol_last_run_placeholders_read"], 11);
+    EXPECT_EQ(f["pirzol_last_run_placeholders_found"], 12);
+    EXPECT_EQ(f["pirzol_last_run_followups_generated"], 13);
+    EXPECT_EQ(f["pirzol_last_run_bookings_cancelled"], 14);
+    EXPECT_EQ(f["pirzol_last_run_failures"], 15);
+    EXPECT_EQ(f["pirzol_last_run_commits"], 16);
+    EXPECT_EQ(f["pirzol_last_run_retries"], 17);
+    EXPECT_EQ(f["pirzol_last_run_units_given_up"], 18);
+
+    // Read by the collector as another user; and no temporary file left
+    // beside it for the folder to collect over the nights.
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"pirzol.prom"});
+  }
+}
+
+// A file that cannot be replaced is reported and left as it was; the caller
+// says so and the night ends as it would have.
+TEST(Metrics, FailureLeavesTheOldFileAndNoTemporary) {
+  TempDir dir;
+  const std::string path = dir.File("pirzol.prom");
+  ASSERT_EQ(Metrics_Write(path.c_str(), Night(1, 0, 0, {"20260301"})), 0);
+  const std::string before = ReadFile(path);
+  ASSERT_EQ(mkdir(dir.File("taken.prom").c_str(), 0755), 0);
+
+  EXPECT_EQ(Metrics_Write(dir.File("taken.prom").c_str(), Night(2, 0, 0, {})), EISDIR);
+  EXPECT_EQ(Metrics_Write(dir.File("missing/pirzol.prom").c_str(), Night(2, 0, 0, {})), ENOENT);
+  EXPECT_EQ(Metrics_Write(std::string(5000, 'm').c_str(), Night(2, 0, 0, {})), ENAMETOOLONG);
+  EXPECT_EQ(Metrics_Write("", Night(2, 0, 0, {})), EINVAL);
+
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"pirzol.prom", "taken.prom"}));
+  EXPECT_EQ(Entries(dir.File("taken.prom")), std::set<std::string>{});
+}
+
+}  // namespace
