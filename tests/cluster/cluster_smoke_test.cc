@@ -20,40 +20,10 @@ std::string Value(AdminSession& node, const std::string& sql) {
   return r.empty() || r[0].empty() ? std::string("(none)") : r[0][0];
 }
 
-class ClusterSmoke : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    const char* dir = std::getenv("PIRZOL_CLUSTER_DIR");
-    if (dir == nullptr) {
-      why_ = "PIRZOL_CLUSTER_DIR is not set";
-      return;
-    }
-    cluster_ = std::make_unique<Cluster>(dir, 3);
-    why_ = cluster_->Start();
-  }
-
-  static void TearDownTestSuite() {
-    if (cluster_ == nullptr) return;
-    std::string left = cluster_->Stop();
-    EXPECT_EQ(left, "") << "the stop left the cluster running";
-    cluster_.reset();
-  }
-
-  // A machine without what a cluster needs only skips these, with the
-  // reason; CI has it all, so there it is a failure.
-  void SetUp() override {
-    if (why_.empty()) return;
-    const char* ci = std::getenv("CI");
-    if (ci != nullptr && std::string(ci) == "true") FAIL() << "cluster did not start: " << why_;
-    GTEST_SKIP() << "no cluster on this machine: " << why_;
-  }
-
-  static std::unique_ptr<Cluster> cluster_;
-  static std::string why_;
+class ClusterSmoke : public ClusterSuite<ClusterSmoke> {
+ public:
+  static constexpr char kSuffix[] = "";
 };
-
-std::unique_ptr<Cluster> ClusterSmoke::cluster_;
-std::string ClusterSmoke::why_;
 
 TEST_F(ClusterSmoke, EveryNodeIsASyncedMemberOfTheSameCluster) {
   AdminSession first(cluster_->Socket(1).c_str());

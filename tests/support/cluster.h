@@ -4,6 +4,10 @@
 #ifndef PIRZOL_TESTS_SUPPORT_CLUSTER_H_
 #define PIRZOL_TESTS_SUPPORT_CLUSTER_H_
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,5 +52,37 @@ class Cluster {
 
 // The value of a server status variable as node session sees it.
 std::string Status(AdminSession& node, const std::string& name);
+
+// A suite on a three-node cluster of its own, in $PIRZOL_CLUSTER_DIR with
+// Suite::kSuffix appended, started once for the suite and stopped after it.
+// A machine without what a cluster needs skips the tests with the reason;
+// CI has it all, so there it is a failure.
+template <typename Suite>
+class ClusterSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    const char* dir = std::getenv("PIRZOL_CLUSTER_DIR");
+    if (dir == nullptr) {
+      why_ = "PIRZOL_CLUSTER_DIR is not set";
+      return;
+    }
+    cluster_ = std::make_unique<Cluster>(std::string(dir) + Suite::kSuffix, 3);
+    why_ = cluster_->Start();
+  }
+  static void TearDownTestSuite() {
+    if (cluster_ == nullptr) return;
+    EXPECT_EQ(cluster_->Stop(), "") << "the stop left the cluster running";
+    cluster_.reset();
+  }
+  void SetUp() override {
+    if (why_.empty()) return;
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && std::string(ci) == "true") FAIL() << "cluster did not start: " << why_;
+    GTEST_SKIP() << "no cluster on this machine: " << why_;
+  }
+
+  static inline std::unique_ptr<Cluster> cluster_;
+  static inline std::string why_;
+};
 
 #endif  // PIRZOL_TESTS_SUPPORT_CLUSTER_H_
