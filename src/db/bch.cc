@@ -10,7 +10,7 @@ constexpr char kBchVortag[] =
     "DATE_FORMAT(BchVws,'%%H%%i%%s'),     BchFcd, BchZwt, BchAbt, BchKst, BchKtr, BchKrt, "
     "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm FROM Qel321Bch WHERE BchPnr = '%s' "
     "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s'%s AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = "
-    "3) ORDER BY BchUhr, BchFkt ";
+    "3) ORDER BY TIME(BchUhr), BchFkt ";
 
 // The same as kBchVortag but for the final blank: a statement of its own for
 // the cursor that is open while the outer one is read.
@@ -20,7 +20,7 @@ constexpr char kBchAbrTag[] =
     "DATE_FORMAT(BchVws,'%%H%%i%%s'),     BchFcd, BchZwt, BchAbt, BchKst, BchKtr, BchKrt, "
     "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm FROM Qel321Bch WHERE BchPnr = '%s' "
     "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s'%s AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = 3)"
-    " ORDER BY BchUhr, BchFkt";
+    " ORDER BY TIME(BchUhr), BchFkt";
 
 constexpr char kBchStdMld[] =
     "SELECT     BchPnr, DATE_FORMAT(BchVon,'%%Y%%m%%d'),     "

@@ -198,6 +198,12 @@ const char* Sql_DateKey(int slot, const char* column, const char* op, const char
   for (int i = 0; i < 8; ++i) {
     if (value[i] < '0' || value[i] > '9') return out;
   }
+  // Digits that name no month or day would be turned into some other date by
+  // the server, and the comparison beside the described one would then
+  // decide on its own.
+  const int month = (value[4] - '0') * 10 + (value[5] - '0');
+  const int day = (value[6] - '0') * 10 + (value[7] - '0');
+  if (month < 1 || month > 12 || day < 1 || day > 31) return out;
   std::snprintf(out, sizeof text[0], " AND %s %s '%s'", column, op, value);
   return out;
 }

@@ -27,14 +27,13 @@ constexpr char kTagAlt[] =
     "SELECT TagPnr, DATE_FORMAT(TagTag,'%%Y%%m%%d'), DATE_FORMAT(TagVon,'%%Y%%m%%d'), "
     "DATE_FORMAT(TagUhr,'%%H%%i%%s'), DATE_FORMAT(TagBis,'%%Y%%m%%d'), "
     "DATE_FORMAT(TagEnd,'%%H%%i%%s'), TgbSol, TagTgb, TagTgs, TagHtv, TagHvs, TagHtn, TagHns, "
-    // The two booking counts the search asks of every day it looks at, for
-    // the day's own values, so that most searches need no further statement.
-    "(SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr=TagPnr AND BchVon=TagTag AND BchFkt=1), "
-    "(SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr=TagPnr AND BchVon>=TagVon AND "
-    "BchVon<=TagBis AND CONCAT(DATE_FORMAT(BchVon,'%%Y%%m%%d'),DATE_FORMAT(BchUhr,'%%H%%i%%s'))"
-    " BETWEEN CONCAT(DATE_FORMAT(TagVon,'%%Y%%m%%d'),DATE_FORMAT(TagUhr,'%%H%%i%%s')) AND "
-    "CONCAT(DATE_FORMAT(TagBis,'%%Y%%m%%d'),DATE_FORMAT(TagEnd,'%%H%%i%%s')) AND BchFkt IN "
-    "(21,22,23,24,25,29,30,0)) FROM Qel327Tag, Qel320Tgb WHERE TagPnr = '%s' AND "
+    // The whole-day count the search asks of every day it looks at, for the
+    // day's own person and date, so that most searches need no further
+    // statement. (The hour-message count depends on a period a NULL column
+    // may leave to the newer day, and its dependent form would read every
+    // booking of the person: it keeps its own statement.)
+    "(SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr=TagPnr AND BchVon=TagTag AND BchFkt=1) "
+    "FROM Qel327Tag,Qel320Tgb WHERE TagPnr='%s' AND "
     "DATE_FORMAT(TagTag,'%%Y%%m%%d') < '%s'%s%s AND TgbPnr = TagPnr AND TgbDtm = TagTag AND "
     "TgbZtr = 1 ORDER BY TagTag DESC LIMIT %d";
 
@@ -62,11 +61,8 @@ struct History {
   FixText<9> date;
   FixText<9> oldest;
   int page;
-  // The counts of the row read last; known 1 for the whole-day count, 2 for
-  // the hour-message count, which holds only when the row's own period is
-  // complete (a NULL there leaves the newer day's value in the record).
+  // The whole-day count of the row read last; known 1 when it came.
   std::int32_t tagMld;
-  std::int32_t stdMld;
   int known;
 };
 History Hist{};
@@ -148,20 +144,15 @@ int TagAlt_Read(TagSatz& tag) {
   Hist.oldest.assign(row[1]);  // TagTag is never NULL: the key of the next page
   if (row[13] != nullptr) {
     Hist.tagMld = Num_Parse(row[13]);
-    Hist.known |= 1;
-  }
-  if (row[14] != nullptr && row[2] != nullptr && row[3] != nullptr && row[4] != nullptr &&
-      row[5] != nullptr) {
-    Hist.stdMld = Num_Parse(row[14]);
-    Hist.known |= 2;
+    Hist.known = 1;
   }
   return 0;
 }
 
-int TagAlt_Counts(std::int32_t& tagMld, std::int32_t& stdMld) {
-  if ((Hist.known & 1) != 0) tagMld = Hist.tagMld;
-  if ((Hist.known & 2) != 0) stdMld = Hist.stdMld;
-  return Hist.known;
+int TagAlt_CountTagMld(std::int32_t& count) {
+  if (Hist.known == 0) return DB_NO_RESULT;
+  count = Hist.tagMld;
+  return 0;
 }
 int TagAlt_Close() { return Cur_Close(TagAlt); }
 

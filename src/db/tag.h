@@ -42,11 +42,10 @@ int TagAkt_Close();
 // when one is read to its end.
 [[nodiscard]] int TagAlt_Open(const char* pnr, const char* date);
 [[nodiscard]] int TagAlt_Read(TagSatz& tag);
-// The two booking counts of the row TagAlt_Read handed out last, as
-// Bch_CountTagMld (into tagMld) and Bch_CountStdMld (into stdMld) would give
-// them for the record: bit 1 set when tagMld was filled, bit 2 when stdMld
-// was. A count not filled must be asked of the server.
-[[nodiscard]] int TagAlt_Counts(std::int32_t& tagMld, std::int32_t& stdMld);
+// The whole-day message count of the row TagAlt_Read handed out last, as
+// Bch_CountTagMld would give it for that record: 0, or DB_NO_RESULT when it
+// did not come with the row and must be asked of the server.
+[[nodiscard]] int TagAlt_CountTagMld(std::int32_t& count);
 int TagAlt_Close();
 
 // Dumps tag on the console trace.

@@ -22,9 +22,7 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
   int rc = TagAlt_Read(last);
   while (rc == 0) {
     std::int32_t count = 0;
-    std::int32_t hours = 0;
-    const int known = TagAlt_Counts(count, hours);
-    if (((known & 1) != 0 || Bch_CountTagMld(last, count) == 0) && count != 0) {
+    if ((TagAlt_CountTagMld(count) == 0 || Bch_CountTagMld(last, count) == 0) && count != 0) {
       FcdSatz fcd{};
       fcd.FcdNum.assign(last.TagTgb.c_str());
       (void)Fcd_Read(fcd);  // an unread type keeps an empty follow-up code and FcdFcd 0
@@ -37,7 +35,8 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
       if (passed || fcd.FcdFcd != kFcdPassOnce) break;
       passed = true;
     }
-    if (((known & 2) != 0 || Bch_CountStdMld(last, hours) == 0) && hours != 0) {
+    count = 0;
+    if (Bch_CountStdMld(last, count) == 0 && count != 0) {
       Trace(kTrcStdMld);
       Tag_Print(last);
       found = 1;
