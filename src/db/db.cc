@@ -20,6 +20,7 @@ const char* DbErrText = "";
 bool TxnChanged = false;
 std::uint64_t ChangeCount = 0;
 std::uint64_t Sessions = 0;
+std::uint64_t TxnEnds = 0;
 bool Aside = false;
 int TxnError = 0;
 char TxnErrText[160] = {};
@@ -139,6 +140,7 @@ int Db_Clustered() {
 }
 
 int Db_Commit() {
+  ++TxnEnds;
   if (TxnError != 0) return 0;  // the server no longer holds what it would commit
   if (SendEnd(kCommit) != 0) {
     // Whatever the server answered, what the transaction did is not known to
@@ -154,6 +156,7 @@ int Db_Commit() {
 }
 
 int Db_Rollback() {
+  ++TxnEnds;
   TxnChanged = false;
   if (LostSession(TxnError)) return 0;  // a lost session stays lost
   TxnError = 0;
@@ -162,6 +165,7 @@ int Db_Rollback() {
 
 int Db_TxnChanged() { return TxnChanged ? 1 : 0; }
 std::uint64_t Db_Session() { return Sessions; }
+std::uint64_t Db_TxnSeq() { return TxnEnds + (Sessions << 32); }
 std::uint64_t Db_ChangeCount() { return ChangeCount; }
 
 int Cur_OpenFormatted(Cursor& cur) {

@@ -30,6 +30,9 @@ struct Cursor {
                              const char* database);
 // Ends the session: nothing that was not committed is kept by the server.
 void Db_Disconnect();
+// Changes with every COMMIT, ROLLBACK and session: what was read under one
+// value was read in the same transaction as what is read under it again.
+[[nodiscard]] std::uint64_t Db_TxnSeq();
 // Counts the sessions connected so far: what a unit keeps from one session
 // it must read again in the next.
 [[nodiscard]] std::uint64_t Db_Session();

@@ -32,8 +32,11 @@ constexpr char kTagAlt[] =
     // statement. (The hour-message count depends on a period a NULL column
     // may leave to the newer day, and its dependent form would read every
     // booking of the person: it keeps its own statement.)
-    "(SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr=TagPnr AND BchVon=TagTag AND BchFkt=1) "
-    "FROM Qel327Tag,Qel320Tgb WHERE TagPnr='%s' AND "
+    "(SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr=TagPnr AND BchVon=TagTag AND BchFkt=1), "
+    // And the day messages already booked on the accounted day itself, which
+    // the first check of a follow-up reads in this same transaction.
+    "(SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr='%s' AND DATE_FORMAT(BchVon,'%%Y%%m%%d')="
+    "'%s'%s AND BchFkt IN (1,2,3)) FROM Qel327Tag,Qel320Tgb WHERE TagPnr='%s' AND "
     "DATE_FORMAT(TagTag,'%%Y%%m%%d') < '%s'%s%s AND TgbPnr = TagPnr AND TgbDtm = TagTag AND "
     "TgbZtr = 1 ORDER BY TagTag DESC LIMIT %d";
 
@@ -64,6 +67,11 @@ struct History {
   // The whole-day count of the row read last; known 1 when it came.
   std::int32_t tagMld;
   int known;
+  // The day messages on the accounted day, and the transaction they were
+  // counted in; known 1 once a row came.
+  std::int32_t dayMessages;
+  std::uint64_t txn;
+  int dayKnown;
 };
 History Hist{};
 
@@ -90,6 +98,8 @@ int ReadInto(Cursor& cur, TagSatz& tag, MYSQL_ROW* out = nullptr) {
 
 int OpenHistoryPage() {
   Sql_Format(kTagAlt, SqlValue(Hist.pnr).c_str(), SqlValue(Hist.date).c_str(),
+             Sql_DateKey(2, "BchVon", "=", Hist.date.c_str()), SqlValue(Hist.pnr).c_str(),
+             SqlValue(Hist.date).c_str(),
              Sql_DateKey(0, "TagTag", "<", Hist.date.c_str()),
              Sql_DateKey(1, "TagTag", "<", Hist.oldest.c_str()), Hist.page);
   return Cur_OpenFormatted(TagAlt);
@@ -126,6 +136,7 @@ int TagAlt_Open(const char* pnr, const char* date) {
   Hist.date.assign(date);
   Hist.oldest.assign("");
   Hist.page = kFirstPage;
+  Hist.dayKnown = 0;
   return OpenHistoryPage();
 }
 
@@ -146,6 +157,20 @@ int TagAlt_Read(TagSatz& tag) {
     Hist.tagMld = Num_Parse(row[13]);
     Hist.known = 1;
   }
+  if (row[14] != nullptr) {
+    Hist.dayMessages = Num_Parse(row[14]);
+    Hist.txn = Db_TxnSeq();
+    Hist.dayKnown = 1;
+  }
+  return 0;
+}
+
+int TagAlt_DayMessages(const char* pnr, const char* date, std::int32_t& count) {
+  if (Hist.dayKnown == 0 || Hist.txn != Db_TxnSeq() || !(Hist.pnr == pnr) ||
+      !(Hist.date == date)) {
+    return DB_NO_RESULT;
+  }
+  count = Hist.dayMessages;
   return 0;
 }
 

@@ -46,6 +46,11 @@ int TagAkt_Close();
 // Bch_CountTagMld would give it for that record: 0, or DB_NO_RESULT when it
 // did not come with the row and must be asked of the server.
 [[nodiscard]] int TagAlt_CountTagMld(std::int32_t& count);
+// The day-message bookings (functions 1, 2, 3) of pnr on date as the last
+// TagAlt_Open(pnr, date) counted them, when no COMMIT or ROLLBACK came since:
+// what BchAbrTag_Open would find in the same transaction. 0, or
+// DB_NO_RESULT when that count is not at hand.
+[[nodiscard]] int TagAlt_DayMessages(const char* pnr, const char* date, std::int32_t& count);
 int TagAlt_Close();
 
 // Dumps tag on the console trace.

@@ -73,6 +73,12 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
 
 int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
   int result = 1;
+  // A day the search saw without day messages, in this same transaction,
+  // has none to weigh: the statement would hand back no row.
+  std::int32_t booked = -1;
+  if (TagAlt_DayMessages(tag.TagPnr.c_str(), tag.TagTag.c_str(), booked) == 0 && booked == 0) {
+    return result;
+  }
   int rc = BchAbrTag_Open(tag.TagPnr.c_str(), tag.TagTag.c_str());
   if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
 
