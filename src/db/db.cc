@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "run/exitcodes.h"
+#include "base/exitcodes.h"
 
 namespace {
 

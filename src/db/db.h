@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "base/fixtext.h"
-#include "db/result.h"
+#include "base/result.h"
 
 // The statement text buffer of Sql_Format holds this many characters,
 // terminator included.

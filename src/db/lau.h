@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/fixtext.h"
-#include "run/counts.h"
+#include "base/counts.h"
 
 // 1 when both record tables exist in the session's database, 0 when not, or
 // the server's error number.

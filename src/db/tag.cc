@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "db/db.h"
-#include "run/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "base/fixtext.h"
-#include "db/result.h"
+#include "base/result.h"
 
 struct TagSatz {
   FixText<9> TagPnr;    // personnel number, up to 8 characters

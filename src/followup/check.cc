@@ -6,8 +6,8 @@
 #include "db/bch.h"
 #include "db/db.h"
 #include "followup/report.h"
-#include "run/counts.h"
-#include "run/log.h"
+#include "base/counts.h"
+#include "base/log.h"
 
 namespace {
 

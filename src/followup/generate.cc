@@ -4,8 +4,8 @@
 
 #include "db/azv.h"
 #include "followup/report.h"
-#include "run/counts.h"
-#include "run/log.h"
+#include "base/counts.h"
+#include "base/log.h"
 
 namespace {
 

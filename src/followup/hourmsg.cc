@@ -8,7 +8,7 @@
 #include "followup/check.h"
 #include "followup/generate.h"
 #include "followup/report.h"
-#include "run/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "db/db.h"
 #include "db/lau.h"
-#include "db/result.h"
-#include "run/counts.h"
-#include "run/log.h"
+#include "base/result.h"
+#include "base/counts.h"
+#include "base/log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "db/lau.h"
-#include "db/result.h"
+#include "base/result.h"
 
 namespace {
 

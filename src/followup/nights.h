@@ -8,7 +8,17 @@
 #include <vector>
 
 #include "base/fixtext.h"
-#include "run/options.h"
+
+// What the command line asks of the run.
+struct RunOptions {
+  FixText<9> day;         // --day=YYYY-MM-DD as YYYYMMDD; empty when not given
+  FixText<9> from;        // --from=YYYY-MM-DD as YYYYMMDD; empty when not given
+  int again;              // --again: handle days recorded as handled
+  int dryRun;             // --dry-run: do everything, keep nothing
+  FixText<1024> report;   // --report=FILE; empty when not given
+  FixText<1024> metrics;  // --metrics=FILE; empty when not given
+  FixText<256> work;      // the options that choose the work, as given, for the record
+};
 
 // More nights than this wait for a person to decide how to catch up.
 constexpr int kMaxNights = 31;

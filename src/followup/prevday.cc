@@ -7,7 +7,7 @@
 #include "followup/generate.h"
 #include "followup/report.h"
 #include "followup/unit.h"
-#include "run/log.h"
+#include "base/log.h"
 
 namespace {
 

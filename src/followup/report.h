@@ -12,7 +12,7 @@
 #include "db/bch.h"
 #include "db/fcd.h"
 #include "db/tag.h"
-#include "run/counts.h"
+#include "base/counts.h"
 
 // Opens the report's file; 0, or -1 when it cannot be created (said on stderr).
 [[nodiscard]] int Rpt_Open(const char* path);

@@ -20,9 +20,9 @@
 #include "followup/report.h"
 #include "followup/search.h"
 #include "followup/unit.h"
-#include "run/counts.h"
-#include "run/log.h"
-#include "run/runflags.h"
+#include "base/counts.h"
+#include "base/log.h"
+#include "base/runflags.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 
 #include "db/tag.h"
 #include "followup/nights.h"
-#include "run/options.h"
 
 // Runs the batch over the nights of plan, oldest first; database is the
 // upper-cased name written into the consolidated parameter lines. With the

@@ -4,7 +4,7 @@
 
 #include "db/bch.h"
 #include "db/fcd.h"
-#include "run/log.h"
+#include "base/log.h"
 
 namespace {
 

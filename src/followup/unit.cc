@@ -10,10 +10,10 @@
 
 #include "db/db.h"
 #include "db/lau.h"
-#include "db/result.h"
+#include "base/result.h"
 #include "followup/report.h"
-#include "run/log.h"
-#include "run/runflags.h"
+#include "base/log.h"
+#include "base/runflags.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "base/fixtext.h"
 #include "db/tag.h"
-#include "run/counts.h"
+#include "base/counts.h"
 
 // How a unit ends when its statements went through.
 constexpr int kUnitAlwaysCommit = 1;  // COMMIT in any case

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "run/counts.h"
-#include "run/runflags.h"
+#include "base/counts.h"
+#include "base/runflags.h"
 #include "support/dbtest.h"
 #include "support/logcapture.h"
 

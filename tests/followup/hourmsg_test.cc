@@ -6,8 +6,8 @@
 #include <string>
 
 #include "followup/prevday.h"
-#include "run/counts.h"
-#include "run/runflags.h"
+#include "base/counts.h"
+#include "base/runflags.h"
 #include "support/dbtest.h"
 #include "support/logcapture.h"
 

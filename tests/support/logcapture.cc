@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "run/runflags.h"
+#include "base/runflags.h"
 
 LogCapture::LogCapture(int detail) {
   LogFile = std::fopen(dir_.File("pirzol.log").c_str(), "w");

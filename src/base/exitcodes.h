@@ -1,10 +1,10 @@
 // Exit statuses of pirzol, for whoever schedules the batch.
-#ifndef PIRZOL_RUN_EXITCODES_H_
-#define PIRZOL_RUN_EXITCODES_H_
+#ifndef PIRZOL_BASE_EXITCODES_H_
+#define PIRZOL_BASE_EXITCODES_H_
 
 constexpr int kExitOk = 0;          // run completed, or the usage text was shown
 constexpr int kExitOverflow = 1;    // a statement did not fit its buffer; nothing more was sent
 constexpr int kExitNoStart = 2;     // the run could not start: bad parameters, values, connection
 constexpr int kExitIncomplete = 3;  // the run ended, but some of its work may be missing
 
-#endif  // PIRZOL_RUN_EXITCODES_H_
+#endif  // PIRZOL_BASE_EXITCODES_H_

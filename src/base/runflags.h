@@ -1,6 +1,6 @@
 // The run flags: set once by the start-up, read by everything else.
-#ifndef PIRZOL_RUN_RUNFLAGS_H_
-#define PIRZOL_RUN_RUNFLAGS_H_
+#ifndef PIRZOL_BASE_RUNFLAGS_H_
+#define PIRZOL_BASE_RUNFLAGS_H_
 
 #include <cstdio>
 
@@ -10,4 +10,4 @@ extern int ConsoleTrace;    // 1 in every run
 extern int KonsolMode;      // 1 when the mode word is exactly "ZELTA"
 extern int DryRun;          // 1 under --dry-run: nothing the run changes is kept
 
-#endif  // PIRZOL_RUN_RUNFLAGS_H_
+#endif  // PIRZOL_BASE_RUNFLAGS_H_

@@ -1,4 +1,4 @@
-#include "run/metrics.h"
+#include "app/metrics.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "run/exitcodes.h"
+#include "base/exitcodes.h"
 
 namespace {
 

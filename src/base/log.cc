@@ -1,4 +1,4 @@
-#include "run/log.h"
+#include "base/log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/counts.h"
-#include "run/runflags.h"
+#include "base/counts.h"
+#include "base/runflags.h"
 
 namespace {
 

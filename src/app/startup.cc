@@ -1,4 +1,4 @@
-#include "run/startup.h"
+#include "app/startup.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -22,12 +22,12 @@
 #include "followup/report.h"
 #include "followup/run.h"
 #include "followup/unit.h"
-#include "run/counts.h"
-#include "run/exitcodes.h"
-#include "run/log.h"
-#include "run/metrics.h"
-#include "run/options.h"
-#include "run/runflags.h"
+#include "base/counts.h"
+#include "base/exitcodes.h"
+#include "base/log.h"
+#include "app/metrics.h"
+#include "app/options.h"
+#include "base/runflags.h"
 
 namespace {
 

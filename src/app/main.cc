@@ -1,3 +1,3 @@
-#include "run/startup.h"
+#include "app/startup.h"
 
 int main(int argc, char** argv) { return Pzl_Main(argc, argv); }

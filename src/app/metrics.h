@@ -1,14 +1,14 @@
 // The run's figures as a text file for node_exporter's textfile collector:
 // when the batch last ran, how it ended, what it did, and when it last
 // succeeded, so that a night that failed or never ran can raise an alert.
-#ifndef PIRZOL_RUN_METRICS_H_
-#define PIRZOL_RUN_METRICS_H_
+#ifndef PIRZOL_APP_METRICS_H_
+#define PIRZOL_APP_METRICS_H_
 
 #include <cstdint>
 #include <type_traits>
 
 #include "base/fixtext.h"
-#include "run/counts.h"
+#include "base/counts.h"
 
 // As many accounted dates as one run handles at most; more are not due
 // without a person deciding.
@@ -17,7 +17,7 @@ constexpr int kMetricsMaxDates = 31;
 struct MetricsRun {
   std::int64_t start;                  // unix seconds when the run began
   std::int64_t end;                    // unix seconds when it ended
-  int status;                          // its exit status (run/exitcodes.h)
+  int status;                          // its exit status (base/exitcodes.h)
   int dryRun;                          // 1 for --dry-run: nothing was kept
   MldCounts counts;                    // what it did; committed work only
   FixText<9> dates[kMetricsMaxDates];  // accounted dates handled, YYYYMMDD, any order
@@ -35,4 +35,4 @@ static_assert(std::is_trivially_copyable_v<MetricsRun>);
 // no temporary file behind. The run's exit status must never depend on it.
 [[nodiscard]] int Metrics_Write(const char* path, const MetricsRun& run);
 
-#endif  // PIRZOL_RUN_METRICS_H_
+#endif  // PIRZOL_APP_METRICS_H_

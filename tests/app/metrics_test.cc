@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "run/metrics.h"
+#include "app/metrics.h"
 #include "support/dbtest.h"
 
 namespace {

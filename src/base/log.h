@@ -1,6 +1,6 @@
 // Writing the log and the console trace under the run flags.
-#ifndef PIRZOL_RUN_LOG_H_
-#define PIRZOL_RUN_LOG_H_
+#ifndef PIRZOL_BASE_LOG_H_
+#define PIRZOL_BASE_LOG_H_
 
 // Opens "pirzol.log" in the current folder for appending (created with mode
 // 0640: it names persons with their sickness codes) and keeps it in LogFile;
@@ -26,4 +26,4 @@ void Log_FailLine(const char* line);
 // A console trace line, written while ConsoleTrace is on.
 [[gnu::format(printf, 1, 2)]] void Trace(const char* fmt, ...);
 
-#endif  // PIRZOL_RUN_LOG_H_
+#endif  // PIRZOL_BASE_LOG_H_

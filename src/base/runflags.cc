@@ -1,4 +1,4 @@
-#include "run/runflags.h"
+#include "base/runflags.h"
 
 std::FILE* LogFile = nullptr;
 int LogDetail = 0;

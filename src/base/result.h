@@ -4,8 +4,8 @@
 // deadlock, 2006 and 2013 a lost connection, ...). The batch's own codes are
 // negative, apart from END_OF_DATA, which keeps the number operators know
 // from the log.
-#ifndef PIRZOL_DB_RESULT_H_
-#define PIRZOL_DB_RESULT_H_
+#ifndef PIRZOL_BASE_RESULT_H_
+#define PIRZOL_BASE_RESULT_H_
 
 // No further row: every stored row has been handed out.
 constexpr int END_OF_DATA = 1032;
@@ -52,4 +52,4 @@ constexpr int DB_DUPLICATE = 1062;
 constexpr int DB_DEADLOCK = 1213;
 constexpr int DB_LOCK_WAIT = 1205;
 
-#endif  // PIRZOL_DB_RESULT_H_
+#endif  // PIRZOL_BASE_RESULT_H_

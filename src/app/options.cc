@@ -1,11 +1,11 @@
-#include "run/options.h"
+#include "app/options.h"
 
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 
-#include "db/result.h"
+#include "base/result.h"
 
 namespace {
 

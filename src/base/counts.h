@@ -1,8 +1,8 @@
 // What a run did, for the summary the operator reads at its end. Counts of
 // database work cover committed work only: a unit of work that is rolled
 // back takes its counts back with it.
-#ifndef PIRZOL_RUN_COUNTS_H_
-#define PIRZOL_RUN_COUNTS_H_
+#ifndef PIRZOL_BASE_COUNTS_H_
+#define PIRZOL_BASE_COUNTS_H_
 
 #include <cstdint>
 
@@ -21,4 +21,4 @@ struct MldCounts {
 
 extern MldCounts MldCount;
 
-#endif  // PIRZOL_RUN_COUNTS_H_
+#endif  // PIRZOL_BASE_COUNTS_H_

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/pwd.h"
-#include "run/startup.h"
+#include "app/startup.h"
 #include "support/batch.h"
 
 namespace {

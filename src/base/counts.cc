@@ -1,0 +1,3 @@
+#include "base/counts.h"
+
+MldCounts MldCount{};

@@ -1,3 +1,0 @@
-#include "run/counts.h"
-
-MldCounts MldCount{};
