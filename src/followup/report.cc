@@ -165,7 +165,8 @@ void Rpt_DayEnd(int line, int retries) {
 int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates, const char* options,
               const MldCounts& c, int exitStatus, int dryRun) {
   if (Report == nullptr) return 0;
-  std::string text = "{\"run\":" + (runId > 0 ? std::to_string(runId) : std::string("null")) +
+  std::string text = "{\"format\":" + std::to_string(kReportFormat) + ",\"run\":" +
+                     (runId > 0 ? std::to_string(runId) : std::string("null")) +
                      ",\"dates\":[";
   for (std::size_t i = 0; i < dates.size(); ++i) {
     text += (i == 0 ? "" : ",") + JsonDate(dates[i].c_str());

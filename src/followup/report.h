@@ -14,6 +14,10 @@
 #include "db/tag.h"
 #include "base/counts.h"
 
+// The layout of the report's objects, in the run's object as "format";
+// raised when a key changes meaning or goes away, not when one is added.
+constexpr int kReportFormat = 1;
+
 // Opens the report's file; 0, or -1 when it cannot be created (said on stderr).
 [[nodiscard]] int Rpt_Open(const char* path);
 

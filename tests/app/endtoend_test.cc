@@ -192,9 +192,9 @@ TEST_F(EndToEnd, DryRunKeepsNothingAndReportsWhatTheRealRunDoes) {
   const std::string dryReport = ReadFile(work_.File("dry.jsonl"));
   std::string realReport = ReadFile(work_.File("real.jsonl"));
   std::string expected = realReport;
-  const std::size_t run = expected.find("{\"run\":");
+  const std::size_t run = expected.find("\"run\":");
   ASSERT_NE(run, std::string::npos) << realReport;
-  expected.replace(run, expected.find(',', run) - run, "{\"run\":null");
+  expected.replace(run, expected.find(',', run) - run, "\"run\":null");
   const std::string realFlag = "\"dry_run\":false";
   expected.replace(expected.find(realFlag), realFlag.size(), "\"dry_run\":true");
   EXPECT_EQ(dryReport, expected);
