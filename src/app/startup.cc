@@ -21,7 +21,6 @@
 #include "followup/nights.h"
 #include "followup/report.h"
 #include "followup/run.h"
-#include "followup/unit.h"
 #include "base/counts.h"
 #include "base/exitcodes.h"
 #include "base/log.h"
@@ -44,12 +43,10 @@ constexpr char kValConnect[] = "RC:%d Name:%s Pwd:%s Net:%s\n";
 // The password never reaches the log: the log is read by more people than
 // the configuration file.
 constexpr char kPwdMask[] = "********";
-constexpr char kTxtCommit[] = "Fehler(Db_Commit): Abschluss der Verarbeitung! ";
 constexpr char kTxtSummary[] = "Info: Laufzusammenfassung ";
 constexpr char kValSummary[] =
     "Tag:%s Tage:%d Gefunden:%d Generiert:%d Storniert:%d Fehler:%d Commits:%d "
     "Wiederholungen:%d Aufgegeben:%d Status:%d\n";
-constexpr char kValRc[] = "RC:%d\n";
 
 // Beside pirzol.log: whoever holds it owns the working folder, its log and
 // its parameter file.
@@ -346,37 +343,12 @@ int Pzl_Main(int argc, char** argv) {
     }
   }
   if (!Options.report.empty() && Rpt_Open(Options.report.c_str()) != 0) {
-    Lease_Release();
+    (void)Lease_Release();  // nothing was done under it
     return Stop(kExitNoStart);
   }
 
   int status = Mld_Run(dbName, Options, Plan) == 0 ? kExitOk : kExitIncomplete;
-  if (DryRun != 0) {
-    // Nothing a dry run did may stay, whatever it was.
-    if (Unit_Lost() != 0) status = kExitIncomplete;
-    (void)Db_Rollback();
-  } else if (Unit_Lost() != 0) {
-    status = kExitIncomplete;
-  } else {
-    if (Plan.runId > 0) {
-      (void)Lau_Finish(Plan.runId,
-                       MldCount.nightsDone == static_cast<std::int32_t>(Plan.dates.size())
-                           ? "complete"
-                           : "incomplete",
-                       MldCount, status);
-    }
-    // Every day ends with its own commit; this one keeps the record's last
-    // rows, and it tells whether the session is still sound at the end.
-    if (Db_Commit() != 1) {
-      Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
-      std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
-                   Db_ErrText());
-      status = kExitIncomplete;
-    } else {
-      ++MldCount.commits;
-    }
-  }
-  if (Unit_Lost() == 0) Lease_Release();
+  status = Mld_Finish(Plan, status);
   if (Rpt_Close(Plan.runId, Plan.dates, Options.work.c_str(), MldCount, status, DryRun) != 0) {
     status = kExitIncomplete;
   }

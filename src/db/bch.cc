@@ -55,6 +55,12 @@ constexpr char kBchCountTagMld[] =
     "SELECT COUNT(*) FROM  Qel321Bch WHERE BchPnr = '%s'   AND DATE_FORMAT(BchVon, "
     "'%%Y%%m%%d') = '%s'%s   AND BchFkt = 1 ";
 
+// A follow-up as Mld_Generate books it, at 00:00:00 of the day with its
+// type as the function; one cancelled since has function 45.
+constexpr char kBchCountFollowUp[] =
+    "SELECT COUNT(*) FROM Qel321Bch WHERE BchPnr = '%s' AND BchVon = '%s' AND BchUhr = "
+    "'%s000000' AND BchFcd = '%s' AND BchFkt IN (%ld, 45)";
+
 constexpr char kBchCountStdMld[] =
     "SELECT COUNT(*) FROM  Qel321Bch WHERE BchPnr = '%s'%s%s AND CONCAT(DATE_FORMAT(BchVon, "
     "'%%Y%%m%%d'),             DATE_FORMAT(BchUhr,'%%H%%i%%s'))  >= '%s%s' AND "
@@ -144,6 +150,13 @@ int Bch_Insert(const BchSatz& bch) {
 int Bch_CountTagMld(const TagSatz& tag, std::int32_t& count) {
   Sql_Format(kBchCountTagMld, SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagTag).c_str(),
              Sql_DateKey(0, "BchVon", "=", tag.TagTag.c_str()));
+  return CountInto(count);
+}
+
+int Bch_CountFollowUp(const TagSatz& tag, const char* code, std::int32_t function,
+                      std::int32_t& count) {
+  Sql_Format(kBchCountFollowUp, SqlValue(tag.TagPnr).c_str(), SqlValue(tag.TagTag).c_str(),
+             SqlValue(tag.TagTag).c_str(), SqlValue<6>(code).c_str(), static_cast<long>(function));
   return CountInto(count);
 }
 

@@ -59,6 +59,10 @@ int BchStdMld_Close();
 
 // Whole-day message bookings (function 1) of tag's person on its day.
 [[nodiscard]] int Bch_CountTagMld(const TagSatz& tag, std::int32_t& count);
+// Follow-ups of code with the given function (or since cancelled) booked on
+// tag's day as the batch books them.
+[[nodiscard]] int Bch_CountFollowUp(const TagSatz& tag, const char* code, std::int32_t function,
+                                    std::int32_t& count);
 // Hour-message bookings of tag's person inside tag's period as held in memory.
 [[nodiscard]] int Bch_CountStdMld(const TagSatz& tag, std::int32_t& count);
 

@@ -18,6 +18,7 @@ int DbErrNo = 0;
 const char* DbErrText = "";
 // The transaction since the last COMMIT or ROLLBACK.
 bool TxnChanged = false;
+bool TxnWrote = false;  // any row written since the transaction began, bookkeeping too
 std::uint64_t ChangeCount = 0;
 std::uint64_t Sessions = 0;
 std::uint64_t TxnEnds = 0;
@@ -81,6 +82,7 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
   DbInitialised = true;
   ++Sessions;
   TxnChanged = false;
+  TxnWrote = false;
   TxnError = 0;
   // Bounded waits: a batch that hangs on a dead server holds up the night.
   unsigned int connectTimeout = 30;
@@ -152,18 +154,21 @@ int Db_Commit() {
     return 0;
   }
   TxnChanged = false;
+  TxnWrote = false;
   return 1;
 }
 
 int Db_Rollback() {
   ++TxnEnds;
   TxnChanged = false;
+  TxnWrote = false;
   if (LostSession(TxnError)) return 0;  // a lost session stays lost
   TxnError = 0;
   return SendEnd(kRollback) == 0 ? 1 : 0;
 }
 
 int Db_TxnChanged() { return TxnChanged ? 1 : 0; }
+int Db_TxnWrote() { return TxnWrote ? 1 : 0; }
 std::uint64_t Db_Session() { return Sessions; }
 std::uint64_t Db_TxnSeq() { return TxnEnds + (Sessions << 32); }
 std::uint64_t Db_ChangeCount() { return ChangeCount; }
@@ -246,11 +251,14 @@ int Cur_Open(Cursor& cur) {
     cur.result = nullptr;
     return DbErrNo;
   }
-  if (cur.result == nullptr && mysql_field_count(&DbHandle) == 0 && !Aside) {
+  if (cur.result == nullptr && mysql_field_count(&DbHandle) == 0) {
     my_ulonglong n = mysql_affected_rows(&DbHandle);
     if (n != 0 && n != static_cast<my_ulonglong>(-1)) {
-      TxnChanged = true;
-      ++ChangeCount;
+      TxnWrote = true;
+      if (!Aside) {
+        TxnChanged = true;
+        ++ChangeCount;
+      }
     }
   }
   return 0;

@@ -51,6 +51,9 @@ int Db_Rollback();
 // The transaction since the last COMMIT or ROLLBACK: 1 when a statement of it
 // changed a row, else 0.
 [[nodiscard]] int Db_TxnChanged();
+// 1 when a statement since the last COMMIT or ROLLBACK wrote a row, the
+// batch's own bookkeeping (Db_Aside) included: a COMMIT now would keep something.
+[[nodiscard]] int Db_TxnWrote();
 // Statements that changed a row since the connect, never going back: a unit
 // of work tells its own changes by the difference.
 [[nodiscard]] std::uint64_t Db_ChangeCount();

@@ -7,8 +7,11 @@ namespace {
 constexpr char kLauPresent[] =
     "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
     "TABLE_NAME IN ('Qel950Lau', 'Qel951Lat', 'Qel952Lea')";
+// Only a plain run moves the catch-up point: a run of chosen nights
+// (--day, --from) may have walked a night while earlier ones are missing.
 constexpr char kLauNights[] =
-    "SELECT DATE_FORMAT(MAX(LauFer), '%%Y%%m%%d'), DATE_FORMAT(MIN(LauVon), '%%Y%%m%%d') "
+    "SELECT DATE_FORMAT(MAX(CASE WHEN LauOpt NOT LIKE '%%--day=%%' AND LauOpt NOT LIKE "
+    "'%%--from=%%' THEN LauFer END), '%%Y%%m%%d'), DATE_FORMAT(MIN(LauVon), '%%Y%%m%%d') "
     "FROM Qel950Lau";
 constexpr char kLauInsert[] =
     "INSERT INTO Qel950Lau (LauVon, LauBis, LauBeg, LauHst, LauOpt, LauSta) VALUES "
@@ -22,26 +25,27 @@ constexpr char kLatInsert[] =
     "INSERT INTO Qel951Lat (LatTag, LatPnr, LatLau, LatErg, LatPar) VALUES "
     "('%s', '%s', %lld, '%s', %d) ON DUPLICATE KEY UPDATE LatErg = VALUES(LatErg), "
     "LatPar = VALUES(LatPar)";
-constexpr char kLatHandled[] =
-    "SELECT DISTINCT LatPnr FROM Qel951Lat WHERE LatTag = '%s' AND LatErg IN ('changed', "
-    "'nothing') ORDER BY LatPnr";
-constexpr char kLatListed[] =
-    "SELECT DISTINCT LatPnr FROM Qel951Lat WHERE LatTag = '%s' AND LatPar = 1 AND LatLau <> "
-    "%lld ORDER BY LatPnr";
+constexpr char kLatDays[] =
+    "SELECT LatPnr, MAX(LatErg IN ('changed', 'nothing')), MAX(LatErg IN ('open', 'failed')), "
+    "MAX(LatPar) FROM Qel951Lat WHERE LatTag = '%s' GROUP BY LatPnr ORDER BY LatPnr";
 
 constexpr char kLeaRead[] =
-    "SELECT LeaTok, LeaHst, DATE_FORMAT(LeaHbt, '%%Y-%%m-%%d %%H:%%i:%%s'), LeaHbt < NOW(6) - "
-    "INTERVAL %d SECOND FROM Qel952Lea WHERE LeaKey = 'run' FOR UPDATE";
+    "SELECT LeaTok, LeaHst, DATE_FORMAT(LeaHbt, '%%Y-%%m-%%d %%H:%%i:%%s'), LeaHbt < "
+    "UTC_TIMESTAMP(6) - INTERVAL %d SECOND FROM Qel952Lea WHERE LeaKey = 'run' FOR UPDATE";
 constexpr char kLeaInsert[] =
     "INSERT INTO Qel952Lea (LeaKey, LeaTok, LeaHst, LeaBeg, LeaHbt) VALUES ('run', '%s', '%s', "
-    "NOW(6), NOW(6))";
+    "UTC_TIMESTAMP(6), UTC_TIMESTAMP(6))";
 constexpr char kLeaTake[] =
-    "UPDATE Qel952Lea SET LeaTok = '%s', LeaHst = '%s', LeaBeg = NOW(6), LeaHbt = NOW(6) "
-    "WHERE LeaKey = 'run'";
+    "UPDATE Qel952Lea SET LeaTok = '%s', LeaHst = '%s', LeaBeg = UTC_TIMESTAMP(6), LeaHbt = "
+    "UTC_TIMESTAMP(6) WHERE LeaKey = 'run'";
+// Always a change, so a row that is still the holder's is counted even when
+// two beats fall in one microsecond.
 constexpr char kLeaBeat[] =
-    "UPDATE Qel952Lea SET LeaHbt = NOW(6) WHERE LeaKey = 'run' AND LeaTok = '%s'";
+    "UPDATE Qel952Lea SET LeaHbt = GREATEST(UTC_TIMESTAMP(6), LeaHbt + INTERVAL 1 MICROSECOND) "
+    "WHERE LeaKey = 'run' AND LeaTok = '%s'";
 constexpr char kLeaFree[] =
-    "UPDATE Qel952Lea SET LeaTok = NULL, LeaHbt = NOW(6) WHERE LeaKey = 'run' AND LeaTok = '%s'";
+    "UPDATE Qel952Lea SET LeaTok = NULL, LeaHbt = UTC_TIMESTAMP(6) WHERE LeaKey = 'run' AND "
+    "LeaTok = '%s'";
 
 // Runs the statement just formatted and hands each row's first column to out.
 int Column(std::vector<std::string>& out) {
@@ -105,14 +109,23 @@ int Lat_Insert(const char* date, const char* pnr, std::int64_t id, const char* o
   return Db_Aside();
 }
 
-int Lat_Handled(const char* date, std::vector<std::string>& pnrs) {
-  Sql_Format(kLatHandled, SqlValue<9>(date).c_str());
-  return Column(pnrs);
-}
-
-int Lat_Listed(const char* date, std::int64_t id, std::vector<std::string>& pnrs) {
-  Sql_Format(kLatListed, SqlValue<9>(date).c_str(), static_cast<long long>(id));
-  return Column(pnrs);
+int Lat_Days(const char* date, std::vector<LatDay>& days) {
+  days.clear();
+  Sql_Format(kLatDays, SqlValue<9>(date).c_str());
+  Cursor cur{nullptr, nullptr, 0};
+  int rc = Cur_OpenFormatted(cur);
+  if (rc != 0) return rc;
+  MYSQL_ROW row = nullptr;
+  while ((rc = Cur_Read(cur, row)) == 0) {
+    LatDay day{};
+    day.pnr = row[0] != nullptr ? row[0] : "";
+    day.handled = row[1] != nullptr && Num_Parse(row[1]) != 0 ? 1 : 0;
+    day.begun = row[2] != nullptr && Num_Parse(row[2]) != 0 ? 1 : 0;
+    day.line = row[3] != nullptr && Num_Parse(row[3]) != 0 ? 1 : 0;
+    days.push_back(day);
+  }
+  (void)Cur_Close(cur);
+  return rc == END_OF_DATA ? 0 : rc;
 }
 
 int Lea_Read(int staleSeconds, LeaseRow& row) {
@@ -134,12 +147,23 @@ int Lea_Take(int present, const char* token, const char* host) {
   return Db_Aside();
 }
 
+namespace {
+
+// The lease is bookkeeping: writing it must not count as a unit's change.
+int LeaseChange() {
+  int rc = Db_Aside();
+  if (rc != 0) return rc;
+  return Db_AffectedRows() == 0 ? DB_NO_ROW_CHANGED : 0;
+}
+
+}  // namespace
+
 int Lea_Beat(const char* token) {
   Sql_Format(kLeaBeat, SqlValue<97>(token).c_str());
-  return Db_Change();
+  return LeaseChange();
 }
 
 int Lea_Free(const char* token) {
   Sql_Format(kLeaFree, SqlValue<97>(token).c_str());
-  return Db_Change();
+  return LeaseChange();
 }

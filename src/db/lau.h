@@ -14,15 +14,17 @@
 // 1 when both record tables exist in the session's database, 0 when not, or
 // the server's error number.
 [[nodiscard]] int Lau_Present();
-// The newest night any run walked to its end, and the first date of the
-// oldest run, as YYYYMMDD; empty when the record holds none. 0 or the error.
+// The newest night a plain run (no --day, no --from) completed, and the
+// first date of the oldest run, as YYYYMMDD; empty when the record holds
+// none. 0 or the error.
 [[nodiscard]] int Lau_Nights(FixText<9>& newest, FixText<9>& oldest);
 // Records the start of a run over the dates first to last (YYYYMMDD; empty
 // when none is due) and commits nothing; id receives the run's number.
 // 0 or the error number.
 [[nodiscard]] int Lau_Insert(const char* first, const char* last, const char* host,
                              const char* options, std::int64_t& id);
-// Notes that run id has walked the night of date to its end. 0 or the error.
+// Notes that run id has completed the night of date: walked to its end and
+// its parameter lines in place. 0 or the error.
 [[nodiscard]] int Lau_Night(std::int64_t id, const char* date);
 // Records the run's end: status ("complete" or "incomplete"), counts and
 // exit status. 0 or the error number.
@@ -30,16 +32,20 @@
                              int exitStatus);
 
 // Records that run id handled pnr's day of date with outcome ("changed",
-// "nothing" or "failed"), and whether a parameter line was written for it.
+// "nothing" or "failed"; "open" while some of the day's work is committed
+// and some not yet), and whether a parameter line is due for it.
 // Goes with the transaction but calls for no COMMIT of its own. 0 or the error.
 [[nodiscard]] int Lat_Insert(const char* date, const char* pnr, std::int64_t id,
                              const char* outcome, int line);
-// The persons whose day of date is recorded as handled ("changed" or
-// "nothing"), sorted. 0 or the error number.
-[[nodiscard]] int Lat_Handled(const char* date, std::vector<std::string>& pnrs);
-// The persons of date for whom a run other than id wrote a parameter line,
-// sorted. 0 or the error number.
-[[nodiscard]] int Lat_Listed(const char* date, std::int64_t id, std::vector<std::string>& pnrs);
+// What the record says of one person's day, over every run.
+struct LatDay {
+  std::string pnr;
+  int handled;  // 1: changed or nothing, all of its work committed
+  int begun;    // 1: open or failed, some of its work may be committed
+  int line;     // 1: a run wrote, or owes, a parameter line for it
+};
+// Every recorded day of date, in the server's order of LatPnr. 0 or the error.
+[[nodiscard]] int Lat_Days(const char* date, std::vector<LatDay>& days);
 
 // The lease of Qel952Lea as a run finds it.
 struct LeaseRow {
@@ -55,8 +61,10 @@ struct LeaseRow {
 [[nodiscard]] int Lea_Read(int staleSeconds, LeaseRow& row);
 // Takes the lease for token: inserts the row, or takes it over when present.
 [[nodiscard]] int Lea_Take(int present, const char* token, const char* host);
-// Renews token's heartbeat: 0, DB_NO_ROW_CHANGED when token holds it no
-// longer, or the error number.
+// Renews token's heartbeat, as bookkeeping of the open transaction: 0,
+// DB_NO_ROW_CHANGED when token holds it no longer, or the error number.
+// Every holder's transaction that writes it conflicts with a takeover on
+// any node, so one that commits after it was taken over cannot.
 [[nodiscard]] int Lea_Beat(const char* token);
 // Frees the lease token holds: 0, DB_NO_ROW_CHANGED, or the error number.
 [[nodiscard]] int Lea_Free(const char* token);

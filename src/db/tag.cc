@@ -71,6 +71,7 @@ struct History {
   // counted in; known 1 once a row came.
   std::int32_t dayMessages;
   std::uint64_t txn;
+  std::uint64_t changes;  // Db_ChangeCount when dayMessages was read
   int dayKnown;
 };
 History Hist{};
@@ -160,14 +161,17 @@ int TagAlt_Read(TagSatz& tag) {
   if (row[14] != nullptr) {
     Hist.dayMessages = Num_Parse(row[14]);
     Hist.txn = Db_TxnSeq();
+    Hist.changes = Db_ChangeCount();
     Hist.dayKnown = 1;
   }
   return 0;
 }
 
 int TagAlt_DayMessages(const char* pnr, const char* date, std::int32_t& count) {
-  if (Hist.dayKnown == 0 || Hist.txn != Db_TxnSeq() || !(Hist.pnr == pnr) ||
-      !(Hist.date == date)) {
+  // A follow-up booked since, in the same transaction, is a day message the
+  // count does not know of (a dry run keeps every unit in one transaction).
+  if (Hist.dayKnown == 0 || Hist.txn != Db_TxnSeq() || Hist.changes != Db_ChangeCount() ||
+      !(Hist.pnr == pnr) || !(Hist.date == date)) {
     return DB_NO_RESULT;
   }
   count = Hist.dayMessages;

@@ -6,6 +6,7 @@
 #include "db/bch.h"
 #include "db/db.h"
 #include "followup/report.h"
+#include "followup/unit.h"
 #include "base/counts.h"
 #include "base/log.h"
 
@@ -122,4 +123,18 @@ int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
   }
   (void)BchAbrTag_Close();  // -1 after a failed open; nothing was held
   return result;
+}
+
+int Mld_Booked(const TagSatz& tag, const FcdSatz& fcd) {
+  if (Unit_DayBegun() == 0) return 0;
+  std::int32_t count = 0;
+  int rc = Bch_CountFollowUp(tag, fcd.FcdNum.c_str(), fcd.FcdTyp, count);
+  if (rc != 0) {
+    ++MldCount.failures;  // the day stays failed, to be handled again
+    Rpt_Stopped("could not be checked", nullptr);
+    return 1;
+  }
+  if (count == 0) return 0;
+  Rpt_Stopped("booked by an earlier run", nullptr);
+  return 1;
 }

@@ -10,4 +10,11 @@
 // have been cancelled to function 45); 0: a stronger day message is booked.
 [[nodiscard]] int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd);
 
+// On a day an earlier run left open or failed (Unit_DayBegun): 1 when the
+// follow-up fcd is booked there already as the batch books it (or was, and
+// has since been cancelled by a later follow-up), so carrying it over again
+// would double it; also 1, with a failure counted, when that cannot be read.
+// 0 on any other day, where no statement is spent.
+[[nodiscard]] int Mld_Booked(const TagSatz& tag, const FcdSatz& fcd);
+
 #endif  // PIRZOL_FOLLOWUP_CHECK_H_

@@ -8,6 +8,7 @@
 #include "followup/check.h"
 #include "followup/generate.h"
 #include "followup/report.h"
+#include "base/counts.h"
 #include "base/log.h"
 
 namespace {
@@ -32,7 +33,11 @@ int FollowUpOf(const TagSatz& tag, const BchSatz& bch, FcdSatz& fcd) {
   Trace(kTrcFolge, bch.BchFcd.c_str());
   // A NULL code reads as empty; no follow-up may come from a code not booked.
   if (bch.BchFcd.empty()) return 0;
-  if (Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum) != 0) return 0;
+  int flg = Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum);
+  if (flg != 0) {
+    if (flg != END_OF_DATA) ++MldCount.failures;  // the day stays failed, to be handled again
+    return 0;
+  }
   if (fcd.FcdNum.empty()) return 0;
   Trace(kTrcArt, fcd.FcdNum.c_str());
   int rc = Fcd_Read(fcd);
@@ -64,7 +69,10 @@ int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
   // No commit here: the day-end commit of the batch run takes this along.
   if (rc == 0 && FollowUpOf(tag, bch, fcd) == 1) {
     Rpt_Weigh(fcd);
-    if (Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1) result = 1;
+    if (Mld_Booked(tag, fcd) == 0 && Mld_CheckDay(tag, fcd) == 1 &&
+        Mld_Generate(tag, bch, fcd) == 1) {
+      result = 1;
+    }
   }
   (void)BchStdMld_Close();  // -1 after a failed open; nothing was held
   return result;

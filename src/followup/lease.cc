@@ -9,55 +9,115 @@
 #include <cstring>
 #include <ctime>
 
-#include "db/db.h"
-#include "db/lau.h"
-#include "base/result.h"
 #include "base/counts.h"
 #include "base/log.h"
+#include "base/result.h"
+#include "base/runflags.h"
+#include "db/db.h"
+#include "db/lau.h"
 
 namespace {
 
 constexpr char kTxtTakeover[] = "Info: Lauf-Lease eines toten Laufs \xFC" "bernommen! ";
 constexpr char kValTakeover[] = "Host:%s Herzschlag:%s\n";
 
-// A holder of this host whose process is gone is known dead at once; one on
-// another host only by its heartbeat. A process of the holder's number that
-// still runs counts as the holder, whatever it is: the safe side.
-bool HolderGone(const LeaseRow& row, const char* host) {
-  const char* token = row.token.c_str();
-  std::size_t hostLen = std::strlen(host);
-  if (hostLen == 0 || std::strncmp(token, host, hostLen) != 0 || token[hostLen] != ':') {
-    return false;
+// The boot's id, without its dashes; empty where the kernel gives none.
+void BootId(char* out, std::size_t size) {
+  out[0] = '\0';
+  std::FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re");
+  if (f == nullptr) return;
+  char line[64] = {};
+  if (std::fgets(line, sizeof line, f) != nullptr) {
+    std::size_t n = 0;
+    for (const char* p = line; *p != '\0' && *p != '\n' && n + 1 < size; ++p) {
+      if (*p != '-') out[n++] = *p;
+    }
+    out[n] = '\0';
   }
-  long pid = std::strtol(token + hostLen + 1, nullptr, 10);
-  return pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+  std::fclose(f);
+}
+
+// When process pid began, in clock ticks since the boot; 0 when there is no
+// such process (or it cannot be read).
+unsigned long long StartTime(long pid) {
+  char path[64] = {};
+  std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+  std::FILE* f = std::fopen(path, "re");
+  if (f == nullptr) return 0;
+  char text[1024] = {};
+  std::size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  text[n] = '\0';
+  // The name in parentheses may hold blanks; the fields after it do not.
+  const char* p = std::strrchr(text, ')');
+  if (p == nullptr) return 0;
+  // State is the third field, the start time the twenty-second.
+  for (int field = 2; field < 22 && p != nullptr; ++field) p = std::strchr(p + 1, ' ');
+  return p != nullptr ? std::strtoull(p + 1, nullptr, 10) : 0;
+}
+
+// A holder of this host is known dead at once only when the token shows the
+// same boot and its process number now names no process, or one that began
+// at another time: a host of the same name may be a clone, and another PID
+// namespace may reuse numbers. Anything else waits for the stale heartbeat.
+bool HolderGone(const LeaseRow& row, const char* host, const char* boot) {
+  if (boot[0] == '\0' || !(row.host == host)) return false;
+  const char* token = row.token.c_str();
+  std::size_t bootLen = std::strlen(boot);
+  if (std::strncmp(token, boot, bootLen) != 0 || token[bootLen] != ':') return false;
+  char* end = nullptr;
+  long pid = std::strtol(token + bootLen + 1, &end, 10);
+  if (pid <= 0 || end == nullptr || *end != ':') return false;
+  unsigned long long began = std::strtoull(end + 1, nullptr, 10);
+  if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+  unsigned long long now = StartTime(pid);
+  return now != 0 && now != began;
 }
 
 bool Held = false;
 FixText<97> Token;
 std::time_t LastBeat = 0;
 
+// The lease said lost once, where it was found so.
+int Lost(int rc) {
+  Held = false;
+  std::fprintf(stderr,
+               "pirzol: this run cannot show that it still holds the database's lease (%d); "
+               "another run may have taken it over, so nothing more is committed and this run "
+               "stops\n",
+               rc);
+  return PZL_LEASE_LOST;
+}
+
 }  // namespace
 
 int Lease_Take() {
   char host[65] = {};
   (void)gethostname(host, sizeof host - 1);
+  char boot[40] = {};
+  BootId(boot, sizeof boot);
   char token[97] = {};
-  std::snprintf(token, sizeof token, "%s:%ld:%ld", host, static_cast<long>(getpid()),
-                static_cast<long>(std::time(nullptr)));
+  std::snprintf(token, sizeof token, "%s:%ld:%llu", boot, static_cast<long>(getpid()),
+                StartTime(static_cast<long>(getpid())));
   Token.assign(token);
 
   LeaseRow row;
   int rc = Lea_Read(kLeaseStaleSeconds, row);
   if (rc != 0 && rc != END_OF_DATA) return rc;
-  const bool gone = row.held != 0 && row.stale == 0 && HolderGone(row, host);
+  const bool gone = row.held != 0 && row.stale == 0 && HolderGone(row, host, boot);
   if (row.held != 0 && row.stale == 0 && !gone) {
     (void)Db_Rollback();
     std::fprintf(stderr,
-                 "pirzol: a run on %s holds the database's lease (heartbeat %s); nothing was "
+                 "pirzol: a run on %s holds the database's lease (heartbeat %s UTC); nothing was "
                  "changed\n",
                  row.host.c_str(), row.heartbeat.c_str());
     return PZL_LEASE_HELD;
+  }
+  if (DryRun != 0) {
+    // A dry run commits nothing, the lease included: it looks, and leaves
+    // the row to the runs that work.
+    (void)Db_Rollback();
+    return 0;
   }
   rc = Lea_Take(row.present, Token.c_str(), host);
   if (rc == 0 && Db_Commit() != 1) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
@@ -78,7 +138,7 @@ int Lease_Take() {
   if (row.held != 0) {
     Log_Notice(kTxtTakeover, kValTakeover, row.host.c_str(), row.heartbeat.c_str());
     std::fprintf(stderr,
-                 "pirzol: took over the lease of a run on %s whose last heartbeat was %s%s\n",
+                 "pirzol: took over the lease of a run on %s whose last heartbeat was %s UTC%s\n",
                  row.host.c_str(), row.heartbeat.c_str(),
                  gone ? " (its process on this host has ended)" : "");
   }
@@ -87,27 +147,42 @@ int Lease_Take() {
   return 0;
 }
 
+int Lease_Held() { return Held ? 1 : 0; }
+
+int Lease_Hold() {
+  if (!Held) return 0;
+  int rc = Lea_Beat(Token.c_str());
+  if (rc == DB_NO_ROW_CHANGED) return Lost(rc);
+  if (rc == 0) LastBeat = std::time(nullptr);
+  return rc;
+}
+
 int Lease_Tick() {
   if (!Held) return 0;
   std::time_t now = std::time(nullptr);
-  if (now - LastBeat < kLeaseBeatSeconds) return 0;
-  int rc = Lea_Beat(Token.c_str());
+  if (now - LastBeat < kLeaseBeatSeconds && now >= LastBeat) return 0;
+  int rc = Lease_Hold();
+  if (rc == PZL_LEASE_LOST) {
+    (void)Db_Rollback();
+    return rc;
+  }
   if (rc == 0 && Db_Commit() == 1) {
     ++MldCount.commits;
-    LastBeat = now;
     return 0;
   }
+  if (rc == 0) rc = Db_TxnError();
   (void)Db_Rollback();
-  Held = false;
-  std::fprintf(stderr,
-               "pirzol: the database's lease could not be renewed (%d); another run may have "
-               "taken it over, and this one stops\n",
-               rc != 0 ? rc : Db_TxnError());
-  return PZL_LEASE_LOST;
+  return Lost(rc);
 }
 
-void Lease_Release() {
-  if (!Held) return;
+int Lease_Release() {
+  if (!Held) return 0;
+  int rc = Lea_Free(Token.c_str());
+  if (rc == DB_NO_ROW_CHANGED) {
+    (void)Db_Rollback();
+    return Lost(rc);
+  }
   Held = false;
-  if (Lea_Free(Token.c_str()) == 0 && Db_Commit() == 1) ++MldCount.commits;
+  if (rc == 0 && Db_Commit() == 1) ++MldCount.commits;
+  return 0;
 }

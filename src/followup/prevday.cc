@@ -7,6 +7,7 @@
 #include "followup/generate.h"
 #include "followup/report.h"
 #include "followup/unit.h"
+#include "base/counts.h"
 #include "base/log.h"
 
 namespace {
@@ -36,7 +37,13 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
     if (bch.BchFcd.empty()) continue;
 
     FcdSatz fcd{};
-    if (Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum) != 0) continue;
+    int flg = Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum);
+    if (flg != 0) {
+      // An unknown or inactive code carries nothing over; a type that could
+      // not be read leaves the day failed, to be handled again.
+      if (flg != END_OF_DATA) ++MldCount.failures;
+      continue;
+    }
     if (fcd.FcdNum.empty()) continue;
     int frc = Fcd_Read(fcd);
     if (frc != 0) {
@@ -55,7 +62,10 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
     Unit_Begin(unit, tag, "TagesMld", bch.BchFcd.c_str(), kUnitAlwaysCommit);
     do {
       Rpt_Weigh(fcd);
-      generated = Mld_CheckDay(tag, fcd) == 1 && Mld_Generate(tag, bch, fcd) == 1 ? 1 : 0;
+      generated = Mld_Booked(tag, fcd) == 0 && Mld_CheckDay(tag, fcd) == 1 &&
+                          Mld_Generate(tag, bch, fcd) == 1
+                      ? 1
+                      : 0;
     } while (Unit_Again(unit) != 0);
     if (Unit_Result(unit) == 0 && generated != 0) result = 1;
     if (Unit_Lost() != 0) {

@@ -83,7 +83,10 @@ int Fail(const char* what) {
 int Rpt_Open(const char* path) {
   Path = path;
   Temp = Path + ".tmp";
-  int fd = open(Temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kReportMode);
+  // A stale temporary file, or a link planted in its place, is removed;
+  // the new one is made where nobody else can have opened it.
+  if (unlink(Temp.c_str()) != 0 && errno != ENOENT) return Fail("creating");
+  int fd = open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kReportMode);
   if (fd < 0 || fchmod(fd, kReportMode) != 0 || (Report = fdopen(fd, "w")) == nullptr) {
     if (fd >= 0) close(fd);
     return Fail("creating");
@@ -187,5 +190,13 @@ int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates, const c
   int rc = std::fclose(Report);
   Report = nullptr;
   if (rc != 0 || std::rename(Temp.c_str(), Path.c_str()) != 0) return Fail("writing");
+  // The rename is kept only once its folder is synced.
+  std::string folder = Path.find('/') == std::string::npos ? "." : Path.substr(0, Path.rfind('/'));
+  if (folder.empty()) folder = "/";
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    (void)fsync(dir);  // a folder that cannot be synced keeps the rename all the same
+    close(dir);
+  }
   return 0;
 }

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <algorithm>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "db/db.h"
@@ -21,6 +22,7 @@
 #include "followup/search.h"
 #include "followup/unit.h"
 #include "base/counts.h"
+#include "base/exitcodes.h"
 #include "base/log.h"
 #include "base/runflags.h"
 
@@ -37,6 +39,7 @@ constexpr char kTxtFopenTgb[] = "Fehler: fopen(pirzoltgb)!\n";
 constexpr char kTxtCurOpenTag[] = "Fehler(Cur_open): Tagsatz(+TgbSol) lesen! ";
 constexpr char kTxtCurReadTag[] = "Fehler(Cur_Read): Tagsatz(+TgbSol) lesen! ";
 constexpr char kValRc[] = "RC:%d\n";
+constexpr char kTxtCommit[] = "Fehler(Db_Commit): Abschluss der Verarbeitung! ";
 constexpr char kTxtPnrLang[] = "Fehler(TagAkt_Read): Personalnummer zu lang! ";
 constexpr char kValPnrTag[] = "Pnr:%s Tag:%s\n";
 
@@ -56,8 +59,10 @@ void PrintPair(const TagSatz& tag, const TagSatz& last) {
 }
 
 // Creates (or empties) name with the parameter file's mode; -1 on failure.
-int CreateFile(const char* name) {
-  int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kParamMode);
+// A link planted in its place is not followed: the batch must not write
+// into a file somebody else chose.
+int CreateFile(const char* name, int flags) {
+  int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | flags, kParamMode);
   if (fd >= 0 && fchmod(fd, kParamMode) != 0) {
     close(fd);
     return -1;
@@ -68,10 +73,13 @@ int CreateFile(const char* name) {
 // Empties the parameter file, as every run does before its first day, and
 // opens the file its lines are gathered in. nullptr when either fails.
 std::FILE* ParamOpen() {
-  int fd = CreateFile(kParamFile);
+  int fd = CreateFile(kParamFile, O_TRUNC);
   if (fd < 0) return nullptr;
   close(fd);
-  fd = CreateFile(kParamTemp);
+  // A stale one (or a link in its place) is removed, and a new one made that
+  // nobody else can have opened.
+  if (unlink(kParamTemp) != 0 && errno != ENOENT) return nullptr;
+  fd = CreateFile(kParamTemp, O_EXCL);
   if (fd < 0) return nullptr;
   std::FILE* f = fdopen(fd, "w");
   if (f == nullptr) close(fd);
@@ -117,6 +125,22 @@ void Param_Line(const TagSatz& tag, const char* database, char* line, std::size_
 
 namespace {
 
+// A personnel number as the server compares it: without regard to case
+// (Windows-1252 letters too) and to trailing blanks. The record hands its
+// persons back in the server's order, so only a comparison of the server's
+// kind finds them all.
+std::string PnrKey(const char* pnr) {
+  std::string key(pnr);
+  while (!key.empty() && key.back() == ' ') key.pop_back();
+  for (char& c : key) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if ((u >= 'a' && u <= 'z') || (u >= 0xE0 && u <= 0xFE && u != 0xF7)) {
+      c = static_cast<char>(u - 0x20);
+    }
+  }
+  return key;
+}
+
 // What one night's walk needs besides its date.
 struct Night {
   const char* database;
@@ -124,50 +148,47 @@ struct Night {
   NightPlan* plan;
   const RunOptions* opts;
   std::FILE* param;            // nullptr when the lines go nowhere but the trace
-  std::vector<std::string> handled;  // persons whose day is recorded as handled, sorted
-  std::vector<std::string> listed;   // persons this run wrote a line for, in order
+  std::vector<LatDay> recorded;                     // the record's days of the date
+  std::unordered_map<std::string, std::size_t> byPnr;  // PnrKey -> recorded
+  std::unordered_set<std::string> listed;           // PnrKey of the persons listed so far
   int complete = 1;
 };
 
 bool Recording(const Night& n) { return n.plan->record != 0 && n.plan->runId > 0; }
+
+const LatDay* Recorded(const Night& n, const char* pnr) {
+  auto it = n.byPnr.find(PnrKey(pnr));
+  return it == n.byPnr.end() ? nullptr : &n.recorded[it->second];
+}
 
 void WriteLine(Night& n, const TagSatz& tag) {
   char line[100] = {};
   Param_Line(tag, n.database, line, sizeof line);
   Trace(kTrcParam, line);
   if (n.param != nullptr && std::fputs(line, n.param) < 0) n.complete = 0;
-  n.listed.emplace_back(tag.TagPnr.c_str());
+  n.listed.insert(PnrKey(tag.TagPnr.c_str()));
 }
 
-// The day's row in the record, when no unit of the day wrote it. A day
-// that changed nothing has its row kept with the next commit; if that is
-// lost the day is handled again, which changes nothing. A day a unit of
-// which failed after another was committed must not pass as handled: that
-// row is committed at once.
-void RecordDay(Night& n, const TagSatz& tag, bool failed, int line) {
-  if (!Recording(n) || Unit_Lost() != 0) return;
-  if (Unit_Recorded() == 0) {
-    (void)Lat_Insert(n.date, tag.TagPnr.c_str(), n.plan->runId, failed ? "failed" : "nothing",
-                     line);
-  } else if (failed || line == 0) {
-    if (Lat_Insert(n.date, tag.TagPnr.c_str(), n.plan->runId, failed ? "failed" : "changed",
-                   line) == 0 &&
-        Db_Commit() == 1) {
-      ++MldCount.commits;
-    }
-  }
+// The day's row, when its last unit did not write it: a day without a last
+// message day, or whose last unit was given up. It waits for the next
+// COMMIT; lost, the day is handled again.
+void RecordDay(Night& n, int line) {
+  if (!Recording(n) || Unit_Lost() != 0 || Unit_DayRowWritten() != 0) return;
+  if (Unit_DayRow(line) != 0) n.complete = 0;
 }
 
 // One accounted day: the search, the day-message units and the rest of the
 // day, its line and its row in the record. 0, or PZL_LEASE_LOST when the run
 // must stop before it because another run took the database over.
-int HandleDay(Night& n, TagSatz& tag) {
+int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
   // Between two days no unit is open: the heartbeat's commit takes nothing
-  // half done with it. A dry run commits nothing, so it renews nothing.
-  if (DryRun == 0 && Lease_Tick() != 0) return PZL_LEASE_LOST;
+  // half done with it. A dry run holds no lease.
+  if (Lease_Tick() != 0) return PZL_LEASE_LOST;
   const MldCounts before = MldCount;
   ++MldCount.daysRead;
-  Unit_Record(n.date, tag.TagPnr.c_str(), Recording(n) ? n.plan->runId : 0);
+  // --again handles a day as a second run would, whatever an earlier one did.
+  const int begun = earlier != nullptr && earlier->begun != 0 && n.opts->again == 0 ? 1 : 0;
+  Unit_Day(n.date, tag.TagPnr.c_str(), Recording(n) ? n.plan->runId : 0, begun);
   Rpt_Day(tag);
   TagSatz last{};
   Trace(kTrcLesen);
@@ -181,8 +202,10 @@ int HandleDay(Night& n, TagSatz& tag) {
     found = Mld_FindLastDay(tag.TagPnr.c_str(), tag.TagTag.c_str(), last);
   } while (Unit_Again(search) != 0);
   if (Unit_Result(search) != 0) found = 0;
-  int line = 0;
-  if (found != 0) {
+  // A day an earlier run left open owes its line when that run committed a
+  // follow-up: the line is written whatever this run adds.
+  int line = begun != 0 && earlier->line != 0 ? 1 : 0;
+  if (found != 0 && Unit_Lost() == 0) {
     ++MldCount.daysFound;
     Rpt_Found(last);
     Trace(kTrcGefunden, last.TagPnr.c_str(), last.TagTag.c_str());
@@ -191,28 +214,27 @@ int HandleDay(Night& n, TagSatz& tag) {
     int prev = Mld_PrevDay(tag, last);
     int hour = 0;
     if (Unit_Lost() == 0) {
-      // The rest of the day is a unit of its own, ended by the day-end
-      // commit, so a rollback never takes one person's work to another.
+      // The rest of the day is a unit of its own and the day's last: it
+      // writes the day's row and commits it with its own work, so a
+      // rollback never takes one person's work to another.
       Unit rest;
       Unit_Begin(rest, tag, "StdMld", "", kUnitCommitChanges);
       do {
         hour = Mld_HourMsg(tag, last);
+        if (Recording(n)) (void)Unit_DayRow(prev != 0 || hour != 0 || line != 0 ? 1 : 0);
       } while (Unit_Again(rest) != 0);
       if (Unit_Result(rest) != 0) hour = 0;
     }
     Trace(kTrcEnde);
     PrintPair(tag, last);
-    if (prev != 0 || hour != 0) {
-      WriteLine(n, tag);
-      line = 1;
-    }
+    if ((prev != 0 || hour != 0) && Unit_Lost() == 0) line = 1;
   }
-  RecordDay(n, tag, MldCount.givenUp != before.givenUp, line);
-  Unit_Record(nullptr, nullptr, 0);
+  if (line != 0 && Unit_Lost() == 0) WriteLine(n, tag);
+  RecordDay(n, line);
+  Unit_Day(nullptr, nullptr, 0, 0);
   Rpt_DayEnd(line, MldCount.retries - before.retries);
   return 0;
 }
-
 // Walks the placeholder days of one date. 1 when every driving row was
 // walked: the night is complete, failed days or not.
 int WalkNight(Night& n) {
@@ -236,11 +258,11 @@ int WalkNight(Night& n) {
                    "characters; that day was not handled\n", tag.TagPnr.c_str(),
                    tag.TagTag.c_str());
       n.complete = 0;
-    } else if (std::binary_search(n.handled.begin(), n.handled.end(),
-                                  std::string(tag.TagPnr.c_str()))) {
+    } else if (const LatDay* earlier = Recorded(n, tag.TagPnr.c_str());
+               earlier != nullptr && earlier->handled != 0 && n.opts->again == 0) {
       ++MldCount.daysSkipped;  // handled by an earlier run: not a statement spent on it
     } else {
-      if (HandleDay(n, tag) != 0) {
+      if (HandleDay(n, tag, earlier) != 0) {
         n.complete = 0;
         rc = PZL_LEASE_LOST;
         break;
@@ -271,14 +293,12 @@ int WalkNight(Night& n) {
 }
 
 // The days of a night that earlier runs changed and listed, which this run
-// skipped: the next step may never have seen the file that listed them.
+// did not list: the next step may never have seen the file that listed them.
 void ListAgain(Night& n) {
-  std::vector<std::string> earlier;
-  if (Lat_Listed(n.date, n.plan->runId, earlier) != 0) return;
-  for (const std::string& pnr : earlier) {
-    if (std::find(n.listed.begin(), n.listed.end(), pnr) != n.listed.end()) continue;
+  for (const LatDay& day : n.recorded) {
+    if (day.line == 0 || n.listed.count(PnrKey(day.pnr.c_str())) != 0) continue;
     TagSatz tag{};
-    tag.TagPnr.assign(pnr.c_str());
+    tag.TagPnr.assign(day.pnr.c_str());
     tag.TagTag.assign(n.date);
     WriteLine(n, tag);
   }
@@ -302,23 +322,29 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     (void)gethostname(host, sizeof host - 1);
     if (Lau_Insert(plan.dates.front().c_str(), plan.dates.back().c_str(), host,
                    opts.work.c_str(), plan.runId) != 0 ||
-        Db_Commit() != 1) {
-      std::fprintf(stderr, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
-                   Db_ErrText());
+        Unit_Commit() != 1) {
+      if (Unit_Lost() == 0) {
+        std::fprintf(stderr, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
+                     Db_ErrText());
+      }
+      plan.runId = 0;
       return -1;
     }
-    ++MldCount.commits;
   }
   std::FILE* param = nullptr;
   if (DryRun == 0) {
     param = ParamOpen();
     if (param == nullptr) {
       Log_FailLine(kTxtFopenTgb);
-      std::fprintf(stderr, "pirzol: cannot create the parameter file %s; its lines are lost\n",
-                   kParamFile);
+      std::fprintf(stderr, "pirzol: cannot create the parameter file %s (%s); its lines are "
+                   "lost\n", kParamFile, std::strerror(errno));
       complete = 0;
     }
   }
+  // The nights walked to their end, oldest first. Each is recorded complete
+  // only once its lines are in place: a night whose file was lost is
+  // listed again by the next run.
+  std::vector<std::string> walkedNights;
   for (const std::string& date : plan.dates) {
     Night n;
     n.database = database;
@@ -326,25 +352,19 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     n.plan = &plan;
     n.opts = &opts;
     n.param = param;
-    if (plan.record != 0 && opts.again == 0 && Lat_Handled(n.date, n.handled) != 0) {
+    if (plan.record != 0 && Lat_Days(n.date, n.recorded) != 0) {
       std::fprintf(stderr, "pirzol: the record of %s could not be read (%d); not handled\n",
                    n.date, Db_ErrNo());
       complete = 0;
       break;
     }
+    for (std::size_t i = 0; i < n.recorded.size(); ++i) {
+      n.byPnr.emplace(PnrKey(n.recorded[i].pnr.c_str()), i);
+    }
     int walked = WalkNight(n);
-    if (Recording(n) && walked != 0 && Unit_Lost() == 0) {
-      ListAgain(n);
-      // The night is complete, and with it the rows of its days that
-      // changed nothing; one COMMIT keeps both.
-      if (Lau_Night(plan.runId, n.date) != 0 || Db_Commit() != 1) {
-        walked = 0;
-      } else {
-        ++MldCount.commits;
-        ++MldCount.nightsDone;
-      }
-    } else if (walked != 0 && Unit_Lost() == 0) {
-      ++MldCount.nightsDone;
+    if (walked != 0 && Unit_Lost() == 0) {
+      if (Recording(n)) ListAgain(n);
+      walkedNights.push_back(date);
     }
     if (n.complete == 0) complete = 0;
     // A follow-up booked on one date is the last message day of the next:
@@ -354,7 +374,62 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
       break;
     }
   }
-  if (param != nullptr && ParamFinish(param) != 0) complete = 0;
+  const bool inPlace = param != nullptr && ParamFinish(param) == 0;
+  if (!inPlace && DryRun == 0) complete = 0;
+  if (DryRun != 0 || plan.record == 0) {
+    if (inPlace || DryRun != 0) MldCount.nightsDone = static_cast<std::int32_t>(walkedNights.size());
+  } else if (plan.runId > 0 && Unit_Lost() == 0) {
+    // One COMMIT keeps the nights and the rows of their days that changed
+    // nothing, which have waited for it.
+    const bool marked = inPlace && !walkedNights.empty()
+                            ? Lau_Night(plan.runId, walkedNights.back().c_str()) == 0
+                            : false;
+    if (Unit_Commit() == 1 && marked) {
+      MldCount.nightsDone = static_cast<std::int32_t>(walkedNights.size());
+    } else if (inPlace && !walkedNights.empty()) {
+      if (Unit_Lost() == 0) {
+        std::fprintf(stderr, "pirzol: the complete nights could not be recorded (%d): %s; the "
+                     "next run lists their days again\n", Db_ErrNo(), Db_ErrText());
+      }
+      complete = 0;
+    }
+  }
   if (MldCount.givenUp != 0) complete = 0;
   return complete != 0 ? 0 : -1;
+}
+
+int Mld_Finish(const NightPlan& plan, int status) {
+  if (DryRun != 0) {
+    // Nothing a dry run did may stay, whatever it was; a transaction the
+    // server rolled back on its way means it could not see what the real
+    // run would.
+    if (Unit_Lost() != 0) status = kExitIncomplete;
+    if (Unit_Lost() == 0 && Db_TxnError() != 0) {
+      std::fprintf(stderr,
+                   "pirzol: the transaction was rolled back (%d); the dry run met other work "
+                   "at the same rows; run it again\n",
+                   Db_TxnError());
+      status = kExitIncomplete;
+    }
+    (void)Db_Rollback();
+    return status;
+  }
+  if (Unit_Lost() != 0) return kExitIncomplete;
+  if (plan.runId > 0) {
+    const bool all = MldCount.nightsDone == static_cast<std::int32_t>(plan.dates.size());
+    (void)Lau_Finish(plan.runId, all ? "complete" : "incomplete", MldCount, status);
+  }
+  // Every day ends with its own commit; this one keeps the record's last
+  // rows, and it tells whether the session is still sound at the end.
+  if (Unit_Commit() != 1) {
+    if (Unit_Lost() != 0) return kExitIncomplete;
+    Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
+    std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
+                 Db_ErrText());
+    status = kExitIncomplete;
+  }
+  // A lease taken over in the last minute is said: the other run may have
+  // handled what this one did.
+  if (Lease_Release() != 0) status = kExitIncomplete;
+  return status;
 }

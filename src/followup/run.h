@@ -11,10 +11,17 @@
 // Runs the batch over the nights of plan, oldest first; database is the
 // upper-cased name written into the consolidated parameter lines. With the
 // run record, the run's row is made first (plan.runId), days recorded as
-// handled are skipped unless opts.again, and each day and complete night is
-// recorded. 0 when every night was walked and the parameter file written;
-// -1 when the run is incomplete (told on stderr).
+// handled are skipped unless opts.again, each day is recorded, and the
+// nights walked are recorded complete once the parameter file is in place.
+// 0 when every night was walked and the parameter file written; -1 when the
+// run is incomplete (told on stderr).
 [[nodiscard]] int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan);
+
+// Ends the run begun by Mld_Run with exit status status: a dry run rolls
+// everything back; a real one records its end, commits, and frees the
+// lease. Answers the exit status, kExitIncomplete when the end could not be
+// kept or the lease was lost.
+[[nodiscard]] int Mld_Finish(const NightPlan& plan, int status);
 
 // The parameter line for tag (with its "\n") into line, in the layout that
 // KonsolMode selects.

@@ -4,7 +4,9 @@
 
 #include "db/bch.h"
 #include "db/fcd.h"
+#include "base/counts.h"
 #include "base/log.h"
+#include "base/result.h"
 
 namespace {
 
@@ -12,6 +14,13 @@ constexpr char kTrcTagMld[] = "\nTag mit Tagesmeldungen gefunden !\n";
 constexpr char kTrcStdMld[] = "\nTag mit Stundenmeldungen gefunden !\n";
 // A day whose message type carries this value in FcdFcd may be passed over once.
 constexpr std::int32_t kFcdPassOnce = 24;
+
+// The search writes nothing to the log, but a day whose search failed
+// (a killed query, a statement time limit) must not pass as one with
+// nothing to carry over: the failure is counted, and the day recorded failed.
+void Failed(int rc) {
+  if (rc != 0 && rc != END_OF_DATA) ++MldCount.failures;
+}
 
 }  // namespace
 
@@ -22,10 +31,13 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
   int rc = TagAlt_Read(last);
   while (rc == 0) {
     std::int32_t count = 0;
-    if ((TagAlt_CountTagMld(count) == 0 || Bch_CountTagMld(last, count) == 0) && count != 0) {
+    int crc = TagAlt_CountTagMld(count) == 0 ? 0 : Bch_CountTagMld(last, count);
+    Failed(crc);
+    if (crc == 0 && count != 0) {
       FcdSatz fcd{};
       fcd.FcdNum.assign(last.TagTgb.c_str());
-      (void)Fcd_Read(fcd);  // an unread type keeps an empty follow-up code and FcdFcd 0
+      // An unread type keeps an empty follow-up code and FcdFcd 0.
+      Failed(Fcd_Read(fcd));
       if (!fcd.FcdFlg.empty()) {
         Trace(kTrcTagMld);
         Tag_Print(last);
@@ -36,7 +48,9 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
       passed = true;
     }
     count = 0;
-    if (Bch_CountStdMld(last, count) == 0 && count != 0) {
+    crc = Bch_CountStdMld(last, count);
+    Failed(crc);
+    if (crc == 0 && count != 0) {
       Trace(kTrcStdMld);
       Tag_Print(last);
       found = 1;
@@ -44,6 +58,7 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
     }
     rc = TagAlt_Read(last);
   }
+  if (found == 0) Failed(rc);
   (void)TagAlt_Close();
   return found;
 }

@@ -11,6 +11,7 @@
 #include "db/db.h"
 #include "db/lau.h"
 #include "base/result.h"
+#include "followup/lease.h"
 #include "followup/report.h"
 #include "base/log.h"
 #include "base/runflags.h"
@@ -29,14 +30,41 @@ constexpr long kPauseMs = 100;
 
 bool RunLost = false;
 std::int32_t ChangedUnits = 0;
+bool InUnit = false;
+// A record row the server refused inside the present try: the unit must not
+// commit its work without it.
+int RowRefused = 0;
 
+// The present accounted day and its row in the record.
 struct DayRow {
   const char* date = nullptr;
   const char* pnr = nullptr;
   std::int64_t run = 0;
-  bool written = false;
+  bool begun = false;       // an earlier run left it open or failed
+  bool changed = false;     // a unit of the day committed a change
+  bool rowInTxn = false;    // its row is in the open transaction
+  bool rowOpen = false;     // the row in the transaction says open
+  bool rowKept = false;     // its row is committed
+  bool openKept = false;    // its row is committed as open
+  std::int32_t failures = 0;  // the run's counts when the day began
+  std::int32_t givenUp = 0;
 };
 DayRow Row;
+
+int WriteRow(const char* outcome, int line) {
+  int rc = Lat_Insert(Row.date, Row.pnr, Row.run, outcome, line);
+  if (rc == 0) {
+    Row.rowInTxn = true;
+    Row.rowOpen = std::strcmp(outcome, "open") == 0;
+    return 0;
+  }
+  if (Db_TxnError() == 0) {
+    std::fprintf(stderr, "pirzol: the run record refused the row of person %s on %s (%d): %s\n",
+                 Row.pnr, Row.date, rc, Db_ErrText());
+    if (InUnit) RowRefused = rc;
+  }
+  return rc;
+}
 
 void Pause(int tries) {
   static std::minstd_rand random(static_cast<unsigned>(time(nullptr)) ^
@@ -70,25 +98,68 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
   unit.result = 0;
   unit.changes = Db_ChangeCount();
   unit.report = Rpt_Mark();
+  InUnit = true;
+  RowRefused = 0;
   int err = Db_TxnError();
-  if (err != 0 && Db_Retryable(err) != 0) (void)Db_Rollback();
+  if (err != 0 && Db_Retryable(err) != 0) {
+    if (DryRun != 0) {
+      // The rollback would take every unit before it along: the dry run could
+      // no longer tell what the real run does.
+      RunLost = true;
+      std::fprintf(stderr,
+                   "pirzol: the transaction was rolled back (%d: %s); the dry run met other "
+                   "work at the same rows; run it again\n",
+                   err, Db_ErrText());
+      return;
+    }
+    (void)Db_Rollback();  // what it took along was bookkeeping a later run writes again
+  }
 }
 
 int Unit_Again(Unit& unit) {
+  if (RunLost) {
+    // Lost before the unit began (a dry run's standing conflict): nothing runs.
+    unit.result = DB_TXN_LOST;
+    InUnit = false;
+    return 0;
+  }
   int err = Db_TxnError();
+  bool leaseLost = false;
+  if (err == 0 && RowRefused != 0) err = RowRefused;
   if (err == 0) {
     const bool changed = Db_ChangeCount() != unit.changes;
-    if (unit.commit == kUnitCommitChanges && !changed) return 0;
-    if (changed && Row.run > 0) {
-      (void)Lat_Insert(Row.date, Row.pnr, Row.run, "changed", 1);  // a refusal is its own failure
-      err = Db_TxnError();
+    // A day's row written by a unit that changed nothing waits for the next
+    // COMMIT: lost, the day is handled again, and an open day is completed
+    // without redoing what its committed units did.
+    if (unit.commit == kUnitCommitChanges && !changed) {
+      InUnit = false;
+      return 0;
+    }
+    // A change before the day's last unit: the day is open until that one.
+    if (changed && Row.run > 0 && !Row.rowInTxn && !Row.openKept) (void)WriteRow("open", 1);
+    err = Db_TxnError();
+    if (err == 0 && RowRefused != 0) err = RowRefused;
+    if (err == 0 && Db_TxnWrote() != 0) {
+      int rc = Lease_Hold();
+      if (rc == PZL_LEASE_LOST) {
+        leaseLost = true;
+        err = rc;
+      } else if (rc != 0) {
+        err = Db_TxnError() != 0 ? Db_TxnError() : rc;
+      }
     }
     if (err == 0 && (DryRun != 0 || Db_Commit() == 1)) {
-      ++MldCount.commits;
+      if (DryRun == 0) ++MldCount.commits;
       if (changed) {
         ++ChangedUnits;
-        if (Row.run > 0) Row.written = true;
+        Row.changed = true;
       }
+      if (Row.rowInTxn) {
+        Row.rowKept = !Row.rowOpen;
+        Row.openKept = Row.rowOpen;
+        Row.rowInTxn = false;
+      }
+      InUnit = false;
       return 0;
     }
     if (err == 0) err = Db_TxnError();
@@ -97,6 +168,11 @@ int Unit_Again(Unit& unit) {
   char why[160] = {};
   std::snprintf(why, sizeof why, "%s", Db_ErrText());  // the rollback may replace it
   (void)Db_Rollback();  // after a deadlock the server has done it; after a lock wait not
+  Row.rowInTxn = false;
+  RowRefused = 0;
+  // What the rolled-back try changed is gone: the next try's changes are
+  // told from here.
+  unit.changes = Db_ChangeCount();
   *unit.tag = unit.start;
   // Counts stand for committed work: what the rolled-back try did is undone.
   MldCount.generated = unit.counts.generated;
@@ -105,12 +181,18 @@ int Unit_Again(Unit& unit) {
   char day[16] = {};
   Dashed(tag.TagTag.c_str(), day, sizeof day);
 
-  if (Db_Retryable(err) == 0 || DryRun != 0) {
-    unit.result = DB_TXN_LOST;
+  if (Db_Retryable(err) == 0 || DryRun != 0 || leaseLost) {
+    unit.result = leaseLost ? PZL_LEASE_LOST : DB_TXN_LOST;
     RunLost = true;
+    InUnit = false;
     Rpt_GiveUp(unit.report);
     Log_FailNotice(kTxtLost, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
+    if (leaseLost) {
+      std::fprintf(stderr, "pirzol: %s%s%s of person %s on %s was not committed\n",
+                   unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day);
+      return 0;
+    }
     std::fprintf(stderr,
                  "pirzol: the transaction was lost (%d: %s) in %s%s%s of person %s on %s; "
                  "nothing since the last commit was kept, and the run stops\n",
@@ -123,6 +205,7 @@ int Unit_Again(Unit& unit) {
   }
   if (unit.tries >= kUnitTries) {
     unit.result = UNIT_GIVEN_UP;
+    InUnit = false;
     ++MldCount.givenUp;
     Rpt_GiveUp(unit.report);
     Log_FailNotice(kTxtGivenUp, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
@@ -149,11 +232,47 @@ int Unit_Result(const Unit& unit) { return unit.result; }
 int Unit_Lost() { return RunLost ? 1 : 0; }
 std::int32_t Unit_Changed() { return ChangedUnits; }
 
-void Unit_Record(const char* date, const char* pnr, std::int64_t runId) {
+void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun) {
+  Row = DayRow{};
   Row.date = date;
   Row.pnr = pnr;
   Row.run = DryRun != 0 ? 0 : runId;
-  Row.written = false;
+  Row.begun = begun != 0;
+  Row.failures = MldCount.failures;
+  Row.givenUp = MldCount.givenUp;
 }
 
-int Unit_Recorded() { return Row.written ? 1 : 0; }
+int Unit_DayBegun() { return Row.begun ? 1 : 0; }
+int Unit_DayChanged() { return Row.changed ? 1 : 0; }
+
+int Unit_DayRow(int line) {
+  if (Row.run <= 0) return 0;
+  const bool failed = MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp;
+  const char* outcome = failed ? "failed" : (Row.changed || Db_TxnChanged() != 0) ? "changed"
+                                                                                  : "nothing";
+  return WriteRow(outcome, line);
+}
+
+int Unit_DayRowWritten() { return Row.rowKept || (Row.rowInTxn && !Row.rowOpen) ? 1 : 0; }
+
+int Unit_Commit() {
+  if (RunLost) return 0;
+  if (DryRun != 0) return 1;
+  int rc = Db_TxnWrote() != 0 ? Lease_Hold() : 0;
+  if (rc == PZL_LEASE_LOST) {
+    RunLost = true;
+    (void)Db_Rollback();
+    return 0;
+  }
+  if (rc != 0 || Db_Commit() != 1) {
+    (void)Db_Rollback();
+    return 0;
+  }
+  ++MldCount.commits;
+  if (Row.rowInTxn) {
+    Row.rowKept = !Row.rowOpen;
+    Row.openKept = Row.rowOpen;
+    Row.rowInTxn = false;
+  }
+  return 1;
+}

@@ -34,7 +34,7 @@ struct Unit {
   FixText<6> code;   // the message code it carries over, if any
   int commit;        // kUnitAlwaysCommit or kUnitCommitChanges
   int tries;         // tries ended so far
-  int result;        // 0, UNIT_GIVEN_UP or DB_TXN_LOST once ended
+  int result;        // 0, UNIT_GIVEN_UP, DB_TXN_LOST or PZL_LEASE_LOST once ended
   std::uint64_t changes;  // Db_ChangeCount when the unit began
   std::size_t report;     // the report's mark when the unit began
 };
@@ -50,27 +50,50 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
 // transaction is lost, answers 0 with the unit's result set.
 [[nodiscard]] int Unit_Again(Unit& unit);
 // 0 when the unit's work is committed (or there was nothing to commit),
-// UNIT_GIVEN_UP, or DB_TXN_LOST.
+// UNIT_GIVEN_UP, DB_TXN_LOST, or PZL_LEASE_LOST.
 [[nodiscard]] int Unit_Result(const Unit& unit);
-// 1 once a unit lost its transaction: the session cannot go on, and the run
-// must stop.
+// 1 once a unit lost its transaction, or the run its lease: the session
+// cannot go on, and the run must stop.
 [[nodiscard]] int Unit_Lost();
 // Units that ended with rows changed and kept, since the run began; a day
 // tells whether it changed anything by the difference.
 [[nodiscard]] std::int32_t Unit_Changed();
 
-// The accounted day the units now work on, for the run record: a unit that
-// changed rows writes the day's row as changed before its COMMIT, so the row
-// becomes durable with the day's changes and costs no COMMIT of its own.
-// runId 0 (no record, or a dry run) writes nothing. The texts must live
-// until the next call.
-void Unit_Record(const char* date, const char* pnr, std::int64_t runId);
-// 1 when a unit of the present day committed the day's row as changed.
-[[nodiscard]] int Unit_Recorded();
+// The accounted day the units now work on, for the run record. runId 0 (no
+// record, or a dry run) writes nothing. begun is 1 when an earlier run left
+// the day open or failed: some of its units may be committed already. The
+// texts must live until the next call.
+//
+// A day's row says changed or nothing only once all of its work is
+// committed: a unit that changes rows before the day's last writes the row
+// as open, and the day's last unit writes the outcome (Unit_DayRow) and
+// commits it with its own work, so a run cut short inside a day leaves the
+// day to be completed by the next.
+void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun);
+// 1 when the present day was left open or failed by an earlier run.
+[[nodiscard]] int Unit_DayBegun();
+// 1 when a unit of the present day committed a change.
+[[nodiscard]] int Unit_DayChanged();
+// Writes the present day's row into the open transaction: "failed" when a
+// failure was counted since Unit_Day, else "changed" when the day changed a
+// row, else "nothing"; line tells whether its parameter line is written.
+// Inside a unit the row goes with the unit's COMMIT; a refusal fails the
+// unit and stops the run (a day must not be kept without its row). Outside,
+// it goes with the next COMMIT. 0 or the error number (said on stderr).
+[[nodiscard]] int Unit_DayRow(int line);
+// 1 once the present day's row is committed, or written and waiting for the
+// next COMMIT.
+[[nodiscard]] int Unit_DayRowWritten();
+// Commits the run's own bookkeeping between units (the run's row, a
+// complete night, the end), with the lease shown first on a cluster. 1 when
+// the server kept it; 0 when not (the caller says what was not kept; a lost
+// lease is said here and stops the run as Unit_Lost tells).
+[[nodiscard]] int Unit_Commit();
 
 // Under DryRun a unit that went through is taken as committed without a
-// COMMIT: everything stays in the one transaction the run rolls back at its
-// end. A conflict cannot be redone there without losing what came before,
-// so it ends the run as a lost transaction would.
+// COMMIT and counts none: everything stays in the one transaction the run
+// rolls back at its end. A conflict, in a unit or standing from a statement
+// before it, cannot be redone there without losing what came before, so it
+// ends the run as a lost transaction would.
 
 #endif  // PIRZOL_FOLLOWUP_UNIT_H_

@@ -94,7 +94,11 @@ TEST_F(OwnServerBatch, SessionLostMidRunLeavesEachPersonWhollyDoneOrUntouched) {
     // broken run committed included.
     RunResult next = WaitProgram(Start("X"), 300);
     EXPECT_EQ(next.status, 0) << next.err;
-    EXPECT_NE(next.err.find(std::to_string(done) + " skipped as handled"), std::string::npos)
+    // The last committed day's closing row waits for the next COMMIT: that
+    // day, open in the record, is completed without booking it again.
+    EXPECT_TRUE(next.err.find(std::to_string(done) + " skipped as handled") != std::string::npos ||
+                next.err.find(std::to_string(done - 1) + " skipped as handled") !=
+                    std::string::npos)
         << next.err;
     EXPECT_EQ(SickStates(), (Rows{{"1/45/KF", std::to_string(kPersons)}}));
     std::vector<std::string> all = PersonsWithFollowUp();
