@@ -3,9 +3,12 @@
 // a lock held through every try. Each night is compared with the same night
 // run quietly on the same data.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/ownserver.h"
 
@@ -19,7 +22,13 @@ class Conflicts : public OwnServerBatch {
 
   void SetUp() override {
     OwnServerBatch::SetUp();
+    Seed();
+  }
+
+  // The demo's persons and one whose second follow-up cancels its first.
+  void Seed() {
     SeedDemo();
+    SeedTwoFollowUps(*Admin(), "10000008");
   }
 
   std::string TableState() { return ::TableState(*Admin(), "pznight"); }
@@ -31,7 +40,7 @@ class Conflicts : public OwnServerBatch {
     quietState_ = TableState();
     quietParams_ = ParamFile();
     Recreate();
-    SeedDemo();
+    Seed();
   }
 
   // A terminal's session on the same data, in a transaction of its own.
@@ -43,11 +52,11 @@ class Conflicts : public OwnServerBatch {
   }
 
   // Waits until the batch's statement that starts with prefix and names
-  // 10000004 is at work (waiting for the terminal's lock); false after 20 s.
-  bool WaitForStatement(const std::string& prefix) {
+  // pnr is at work (waiting for the terminal's lock); false after 20 s.
+  bool WaitForStatement(const std::string& prefix, const std::string& pnr = "10000004") {
     for (int i = 0; i < 2000; ++i) {
       if (Admin()->Query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE '" +
-                         prefix + "%' AND INFO LIKE '%10000004%'")[0][0] != "0") {
+                         prefix + "%' AND INFO LIKE '%" + pnr + "%'")[0][0] != "0") {
         return true;
       }
       usleep(10000);
@@ -90,7 +99,7 @@ TEST_F(Conflicts, DeadlockVictimIsRedoneAndTheNightEndsAsAQuietOne) {
   terminal->Exec("ROLLBACK");
   RunResult r = WaitProgram(run);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("0 failures, 9 commits, 1 retries, 0 units given up"), std::string::npos)
+  EXPECT_NE(r.err.find("0 failures, 11 commits, 1 retries, 0 units given up"), std::string::npos)
       << r.err;
   EXPECT_NE(Log().find("Info: Arbeitseinheit wird wiederholt! RC:1213 Pnr:10000004"),
             std::string::npos);
@@ -145,6 +154,38 @@ TEST_F(Conflicts, LockHeldThroughEveryTryGivesTheUnitUpAndEndsIncomplete) {
   listed.erase(at, listed.find('\n', at) + 1 - at);
   EXPECT_EQ(ParamFile(), listed);
   EXPECT_NE(TableState(), before);
+}
+
+// The run killed between a person's two follow-ups of one day: the first is
+// committed, the second waits for a terminal's lock. The day stays open in
+// the record, and the next plain run completes it without booking the first
+// again: the night ends as a quiet one.
+TEST_F(Conflicts, DayCutShortIsCompletedByTheNextRun) {
+  RunQuietly();
+  auto terminal = Terminal();
+  terminal->Exec("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES"
+                 " ('10000008', CURDATE() - INTERVAL 1 DAY,"
+                 " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00'), 1, 'KF')");
+  Spawned run = Start();
+  // The cancellation of UHF waits for the terminal's row beside it.
+  ASSERT_TRUE(WaitForStatement("UPDATE QEL321Bch", "10000008"));
+  kill(run.pid, SIGKILL);
+  EXPECT_EQ(WaitProgram(run).status, -1);
+  terminal->Exec("ROLLBACK");
+  EXPECT_EQ(Admin()->Query("SELECT LatErg FROM Qel951Lat WHERE LatPnr = '10000008'"),
+            (Rows{{"open"}}));
+  RunResult r = WaitProgram(Start());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(TableState(), quietState_);
+  auto sorted = [](std::string text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+      lines.push_back(text.substr(at, text.find('\n', at) - at));
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+  };
+  EXPECT_EQ(sorted(ParamFile()), sorted(quietParams_));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/batch.h"
+#include "support/ownserver.h"
 
 namespace {
 
@@ -178,6 +179,7 @@ TEST_F(EndToEnd, RunningTheSameNightAgainBooksNothingTwice) {
 // record included, and no parameter file. Its report is the real run's,
 // which follows, but for the run's number and the dry-run flag.
 TEST_F(EndToEnd, DryRunKeepsNothingAndReportsWhatTheRealRunDoes) {
+  SeedTwoFollowUps(*admin_, "10000008");
   const std::string before = TableState(*admin_, db_, true);
   RunResult dry = Run("XXX", "D", {"--dry-run", "--report=" + work_.File("dry.jsonl")});
   ASSERT_EQ(dry.status, 0) << dry.err;
@@ -188,9 +190,13 @@ TEST_F(EndToEnd, DryRunKeepsNothingAndReportsWhatTheRealRunDoes) {
 
   RunResult real = Run("XXX", "D", {"--report=" + work_.File("real.jsonl")});
   ASSERT_EQ(real.status, 0) << real.err;
-  EXPECT_EQ(Slots(), kSlots);
+  Rows slots = kSlots;
+  slots.insert(slots.begin() + 7, {"10000008", "KF", "480", "UHF", "240", "", "0"});
+  EXPECT_EQ(Slots(), slots);
   const std::string dryReport = ReadFile(work_.File("dry.jsonl"));
   std::string realReport = ReadFile(work_.File("real.jsonl"));
+  EXPECT_NE(realReport.find("\"cancelled\":{\"code\":\"UHF\""), std::string::npos) << realReport;
+  EXPECT_NE(dry.err.find(" 0 commits,"), std::string::npos) << dry.err;
   std::string expected = realReport;
   const std::size_t run = expected.find("\"run\":");
   ASSERT_NE(run, std::string::npos) << realReport;
@@ -201,12 +207,12 @@ TEST_F(EndToEnd, DryRunKeepsNothingAndReportsWhatTheRealRunDoes) {
 
   // One object per day handled and one for the run, with what each
   // follow-up met.
-  EXPECT_EQ(std::count(realReport.begin(), realReport.end(), '\n'), 9);
+  EXPECT_EQ(std::count(realReport.begin(), realReport.end(), '\n'), 10);
   for (const char* part :
        {"{\"person\":\"10000004\",\"date\":\"", "\"cancelled\":{\"code\":\"GL\",\"function\":1",
         "\"stopped\":\"stronger booking\",\"stopped_by\":\"SU\"",
         "\"stopped\":\"target time\"", "{\"code\":\"DRF\",\"slot\":3,\"function\":3,\"value\":120",
-        "\"counts\":{\"days_read\":8,\"days_found\":7,\"generated\":5,\"cancelled\":1"}) {
+        "\"counts\":{\"days_read\":9,\"days_found\":8,\"generated\":7,\"cancelled\":2"}) {
     EXPECT_NE(realReport.find(part), std::string::npos) << part << "\n" << realReport;
   }
   struct stat st {};

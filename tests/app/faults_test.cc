@@ -128,6 +128,12 @@ TEST_F(Faults, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
             (Rows{{"KF", "480"}}));
   EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch WHERE BchFcd = 'KF'")[0][0],
             "1");
+  // The night is not recorded complete: once the file can be written, the
+  // next plain run lists the day.
+  ASSERT_EQ(rmdir(work_.File("pirzoltgb").c_str()), 0);
+  RunResult next = Run("XXX", "D");
+  EXPECT_NE(next.err.find("1 skipped as handled"), std::string::npos) << next.err;
+  EXPECT_EQ(ParamFile(), "P1      ," + DottedYesterday() + "\n");
 }
 
 // The parameter file outgrows what the process may write (a full disk, here

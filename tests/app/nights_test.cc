@@ -26,8 +26,10 @@ class Nights : public BatchTest {
 
   // The database made anew: three persons whose message day lies before
   // `nights` placeholder days that end yesterday. S1 is sick (K, followed by
-  // KF, which cancels its equal on a tie), L1 on leave (U, followed by UF,
+  // KF, which cancels its equal on a tie), l1 on leave (U, followed by UF,
   // which gives way on a tie), H1 has an hour message (DR, followed by DRF).
+  // l1's lower case puts it between the others in the server's order and
+  // after them in a byte-wise one.
   void Reseed(int nights) {
     admin_->Exec("DROP DATABASE " + db_);
     admin_->Exec("CREATE DATABASE " + db_);
@@ -40,10 +42,10 @@ class Nights : public BatchTest {
     Seed("INSERT INTO Qel140Azv (AzvNum, AzvGvo, AzvGbi, AzvSol, AzvSo2, AzvVhs, AzvHso, AzvHs2,"
          " AzvHtv, AzvSta) VALUES ('R8', '2000-01-01', NULL, 480, 0, 0, 0, 0, 0, 0)");
     const std::string m = Ago(nights + 1);
-    for (const char* pnr : {"S1", "L1", "H1"}) {
+    for (const char* pnr : {"S1", "l1", "H1"}) {
       const std::string p = std::string("'") + pnr + "'";
       // The message day carries its day message in slot 1, as the search expects.
-      const std::string slot = pnr[0] == 'S' ? "'K', 480" : pnr[0] == 'L' ? "'U', 480" : "'', 0";
+      const std::string slot = pnr[0] == 'S' ? "'K', 480" : pnr[0] == 'l' ? "'U', 480" : "'', 0";
       Seed("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb,"
            " TagTgs, TagHtv, TagHvs, TagHtn, TagHns) VALUES (" + p + ", " + m + ", " + m +
            ", TIMESTAMP(" + m + ", '07:00:00'), " + m + ", TIMESTAMP(" + m + ", '15:00:00'), " +
@@ -59,7 +61,7 @@ class Nights : public BatchTest {
     }
     Seed("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES"
          " ('S1', " + m + ", TIMESTAMP(" + m + ", '00:00:00'), 1, 'K'),"
-         " ('L1', " + m + ", TIMESTAMP(" + m + ", '00:00:00'), 1, 'U'),"
+         " ('l1', " + m + ", TIMESTAMP(" + m + ", '00:00:00'), 1, 'U'),"
          " ('H1', " + m + ", TIMESTAMP(" + m + ", '09:00:00'), 24, 'DR')");
   }
   // The record as if the night `days` ago had run to its end.
@@ -83,7 +85,7 @@ TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
       << r.err;
   std::string lines;
   for (int night = 3; night >= 1; --night) {
-    for (const char* pnr : {"H1", "L1", "S1"}) lines += std::string(pnr) + "      ," +
+    for (const char* pnr : {"H1", "l1", "S1"}) lines += std::string(pnr) + "      ," +
                                                         Dotted(night) + "\n";
   }
   EXPECT_EQ(ParamFile(), lines);
@@ -107,6 +109,21 @@ TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
   }
   EXPECT_EQ(State(), caughtUp);
   EXPECT_EQ(nightly, lines);
+  // The night once more: every person matched in the record, nothing changes.
+  RunResult twice = Run("XXX", "D", {"--day=" + Dashed(1)});
+  EXPECT_NE(twice.err.find("0 placeholder days read, 3 skipped"), std::string::npos) << twice.err;
+  EXPECT_EQ(State(), caughtUp);
+
+  // Nights missed, then yesterday alone by hand: the next plain run still
+  // handles the nights before it, and lists yesterday's days again.
+  Reseed(3);
+  CompleteNight(4);
+  ASSERT_EQ(Run("XXX", "D", {"--day=" + Dashed(1)}).status, 0);
+  RunResult plain = Run("XXX", "D");
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.err.find("6 placeholder days read, 3 skipped"), std::string::npos) << plain.err;
+  EXPECT_EQ(State(), caughtUp);
+  EXPECT_EQ(ParamFile(), lines);
 }
 
 // Too many nights due, bad options and nights that have not ended: refused
@@ -137,7 +154,7 @@ TEST_F(Nights, RefusedRunsChangeNothing) {
   const std::string metrics = "--metrics=" + work_.File("pirzol.prom");
   RunResult r = Run("XXX", "D", {"--day=" + Dashed(1), "extra", "-x", metrics});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(ParamFile(), "H1      ," + Dotted(1) + "\nL1      ," + Dotted(1) + "\nS1      ," +
+  EXPECT_EQ(ParamFile(), "H1      ," + Dotted(1) + "\nl1      ," + Dotted(1) + "\nS1      ," +
                              Dotted(1) + "\n");
   // Monitoring sees the refused night as a failed run, and the last success
   // stays the one before it, so an alert on its age fires.

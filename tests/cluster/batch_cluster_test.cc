@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/cluster.h"
 #include "support/ownserver.h"
@@ -18,6 +19,14 @@ namespace {
 
 constexpr char kDb[] = "pzc";
 constexpr int kPersons = 1500;
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
 
 class BatchOnCluster : public ClusterSuite<BatchOnCluster> {
  public:
@@ -41,9 +50,19 @@ class BatchOnCluster : public ClusterSuite<BatchOnCluster> {
     SeedSickNight(a, kPersons);
   }
 
-  Spawned Start(int node, const TempDir& work) {
-    return SpawnProgram(PirzolBin(), {ini_, "XXX", "D"}, work.path(),
+  Spawned Start(int node, const TempDir& work, const std::string& option = "") {
+    std::vector<std::string> args = {ini_, "XXX", "D"};
+    if (!option.empty()) args.push_back(option);
+    return SpawnProgram(PirzolBin(), args, work.path(),
                         {"MYSQL_UNIX_PORT=" + cluster_->Socket(node)});
+  }
+
+  // Waits until the run in work has carried over a few dozen follow-ups.
+  static void WaitForProgress(const TempDir& work) {
+    for (int i = 0; i < 3000 && Count(ReadFile(work.File("pirzol.log")),
+                                      "Info: TagesSatz aktualisiert!") < 50; ++i) {
+      usleep(10000);
+    }
   }
 
   // A session on node k that waits for what the cluster has committed.
@@ -62,14 +81,6 @@ class BatchOnCluster : public ClusterSuite<BatchOnCluster> {
   TempDir conf_;
   std::string ini_ = conf_.File("pirzol.ini");
 };
-
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++n;
-  }
-  return n;
-}
 
 // The named lock is each node's own: only the lease keeps the two apart.
 TEST_F(BatchOnCluster, TwoRunsOnTwoNodesAtOnceHandleTheNightOnce) {
@@ -162,10 +173,7 @@ TEST_F(BatchOnCluster, NodeKilledUnderARunLeavesNothingHalfDone) {
     if (killed == 2) Reseed();
     TempDir work;
     Spawned run = Start(2, work);
-    for (int i = 0; i < 3000 && Count(ReadFile(work.File("pirzol.log")),
-                                      "Info: TagesSatz aktualisiert!") < 50; ++i) {
-      usleep(10000);
-    }
+    WaitForProgress(work);
     ASSERT_EQ(cluster_->Kill(killed), "");
     RunResult r = WaitProgram(run, 600);
     if (killed == 2) {
@@ -186,6 +194,50 @@ TEST_F(BatchOnCluster, NodeKilledUnderARunLeavesNothingHalfDone) {
     }
     ASSERT_EQ(cluster_->Restart(killed), "");
   }
+}
+
+// Another node takes the lease over while a run works: the run commits
+// nothing after that and stops with 3. A dry run will not start beside the
+// live lease; with the lease free it takes none and leaves every table, the
+// lease's included, as it was.
+TEST_F(BatchOnCluster, LeaseTakenOverStopsTheRunAndDryRunsCommitNothing) {
+  TempDir work;
+  Spawned run = Start(1, work);
+  WaitForProgress(work);
+  auto other = Node(2);
+  other->Exec("UPDATE Qel952Lea SET LeaTok = 'elsewhere:1:1', LeaHst = 'elsewhere', LeaHbt ="
+              " UTC_TIMESTAMP(6) WHERE LeaKey = 'run'");
+  const std::string kf = "SELECT COUNT(*) FROM Qel321Bch WHERE BchFcd = 'KF'";
+  const std::string atTakeover = other->Query(kf)[0][0];
+  RunResult r = WaitProgram(run, 300);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("lease"), std::string::npos) << r.err;
+  EXPECT_EQ(Node(3)->Query(kf)[0][0], atTakeover);
+  EXPECT_LT(std::atoi(atTakeover.c_str()), kPersons);
+  for (const auto& row : SickStates(*other, kDb)) {
+    EXPECT_TRUE(row[0] == "1/45/KF" || row[0] == "0/1/") << "half done: " << row[0];
+  }
+
+  auto sums = [&] {
+    std::string all;
+    for (const char* t : {"Qel327Tag", "Qel320Tgb", "Qel321Bch", "Qel131Fcd", "Qel329Ztg",
+                          "Qel140Azv", "Qel950Lau", "Qel951Lat", "Qel952Lea"}) {
+      all += Node(1)->Query(std::string("CHECKSUM TABLE ") + t)[0][1] + ",";
+    }
+    return all;
+  };
+  TempDir dry;
+  const std::string held = sums();
+  RunResult refused = WaitProgram(Start(1, dry, "--dry-run"), 300);
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("holds the database's lease"), std::string::npos) << refused.err;
+  other->Exec("UPDATE Qel952Lea SET LeaTok = NULL WHERE LeaKey = 'run'");
+  const std::string before = sums();
+  RunResult looked = WaitProgram(Start(1, dry, "--dry-run"), 300);
+  EXPECT_EQ(looked.status, 0) << looked.err;
+  EXPECT_NE(looked.err.find(" 0 commits,"), std::string::npos) << looked.err;
+  EXPECT_EQ(sums(), before);
+  EXPECT_NE(held, before);
 }
 
 }  // namespace

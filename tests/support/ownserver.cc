@@ -90,6 +90,24 @@ void SeedSickNight(AdminSession& a, int persons) {
          " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00'), 1, 'GL' FROM " + all);
 }
 
+void SeedTwoFollowUps(AdminSession& a, const std::string& pnr) {
+  const std::string p = "'" + pnr + "'", y = "CURDATE() - INTERVAL 1 DAY",
+                    l = "CURDATE() - INTERVAL 2 DAY";
+  a.Exec("INSERT INTO Qel327Tag (TagPnr, TagTag, TagVon, TagUhr, TagBis, TagEnd, TagTgb, TagTgs,"
+         " TagHtv, TagHvs, TagHtn, TagHns) VALUES (" + p + ", " + y + ", " + y + ", TIMESTAMP(" +
+         y + ", '12:00:00'), " + y + ", TIMESTAMP(" + y + ", '12:00:00'), '', 0, '', 0, '', 0),"
+         " (" + p + ", " + l + ", " + l + ", TIMESTAMP(" + l + ", '07:00:00'), " + l +
+         ", TIMESTAMP(" + l + ", '15:30:00'), 'K', 480, '', 0, '', 0)");
+  a.Exec("INSERT INTO Qel320Tgb (TgbPnr, TgbDtm, TgbZtr, TgbSol) SELECT TagPnr, TagTag, 1, 480"
+         " FROM Qel327Tag WHERE TagPnr = " + p);
+  a.Exec("INSERT INTO Qel329Ztg (ZtgPnr, ZtgVon, ZtgAzt, ZtgSta) VALUES (" + p + ", " + y +
+         ", 'VZ40', 0)");
+  // Read in time order: UH first (UHF booked), then K (KF, stronger, cancels it).
+  a.Exec("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES (" + p + ", " +
+         l + ", TIMESTAMP(" + l + ", '00:00:00'), 2, 'UH'), (" + p + ", " + l + ", TIMESTAMP(" +
+         l + ", '06:00:00'), 1, 'K')");
+}
+
 Rows SickStates(AdminSession& a, const std::string& db) {
   return a.Query(
       "SELECT state, COUNT(*) FROM (SELECT t.TagPnr, CONCAT(COUNT(kf.BchPnr), '/',"

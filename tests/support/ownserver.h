@@ -64,6 +64,10 @@ class OwnServerBatch : public ::testing::Test {
 // flexitime day (GL) on the accounted day: one follow-up is a cancellation,
 // an insert and a slot update, committed together.
 void SeedSickNight(AdminSession& a, int persons);
+// A person of the demo's types whose last message day carries two day
+// messages: the first one's follow-up (UHF) is booked, then cancelled by
+// the second's (KF).
+void SeedTwoFollowUps(AdminSession& a, const std::string& pnr);
 // Per state "follow-ups/function of GL/slot 1" of db's accounted days, how
 // many persons are in it: "1/45/KF" wholly done, "0/1/" untouched.
 Rows SickStates(AdminSession& a, const std::string& db);
