@@ -128,16 +128,16 @@ void Summary(int status) {
             static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
             static_cast<int>(MldCount.givenUp), status);
   Log_Stderr(kPrioInfo,
-               "pirzol: %s%s %s: %d placeholder days read, %d skipped as handled, %d last message "
-               "days found, %d follow-ups generated, %d bookings cancelled, %d failures, %d "
-               "commits, %d retries, %d units given up; exit status %d\n",
-               DryRun != 0 ? "dry run, " : "",
-               Plan.dates.size() > 1 ? "days" : "day", dashed,
-               static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysSkipped),
-               static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
-               static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
-               static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
-               static_cast<int>(MldCount.givenUp), status);
+             "pirzol: %s%s %s: %d placeholder days read, %d skipped as handled, %d last message "
+             "days found, %d follow-ups generated, %d bookings cancelled, %d failures, %d "
+             "commits, %d retries, %d units given up; exit status %d\n",
+             DryRun != 0 ? "dry run, " : "",
+             Plan.dates.size() > 1 ? "days" : "day", dashed,
+             static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysSkipped),
+             static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
+             static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
+             static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
+             static_cast<int>(MldCount.givenUp), status);
 }
 
 // When the run began, and whether monitoring hears of it: every attempt
