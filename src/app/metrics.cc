@@ -13,6 +13,12 @@
 
 #include "base/exitcodes.h"
 
+// The build's version, as the build names it; a build without that name
+// still writes a valid file.
+#ifndef PIRZOL_VERSION
+#define PIRZOL_VERSION "unknown"
+#endif
+
 namespace {
 
 // Alert rules and dashboards are written against these names: they stay.
@@ -25,6 +31,12 @@ constexpr char kSuccessHelp[] =
 // beside the target is never read half-written.
 constexpr char kTempSuffix[] = ".XXXXXX";
 constexpr mode_t kMetricsMode = 0644;
+
+// Which build wrote the file, as a label: after an upgrade a dashboard shows
+// the nights of each version apart.
+constexpr char kBuildName[] = "pirzol_build_info";
+constexpr char kBuildHelp[] = "The build that wrote this file; always 1.";
+constexpr char kVersion[] = PIRZOL_VERSION;
 
 // One gauge and its value. Every figure is a gauge: each file describes one
 // run, so a figure can go down from one file to the next.
@@ -47,10 +59,18 @@ std::int64_t ParseSeconds(const char* text) {
   return static_cast<std::int64_t>(value);
 }
 
-// The last success from the file being replaced; 0 when there is none.
+// The last success from the file being replaced; 0 when there is none. A
+// link or a FIFO in the file's place is not read: a FIFO would stop the
+// run's end until somebody wrote to it.
 std::int64_t PreviousSuccess(const char* path) {
-  std::FILE* f = std::fopen(path, "re");
-  if (f == nullptr) return 0;
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return 0;
+  struct stat st {};
+  std::FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
+  if (f == nullptr) {
+    (void)close(fd);
+    return 0;
+  }
   const std::size_t n = sizeof kSuccessName - 1;
   char line[256];
   bool atStart = true;  // a line longer than the buffer comes in pieces
@@ -89,7 +109,24 @@ void Put(std::FILE* f, const Gauge& g) {
                static_cast<long long>(g.value));
 }
 
+// The version as a label value: a backslash, a double quote and a line's end
+// would end the value or the line early, so they are escaped.
+void PutBuild(std::FILE* f) {
+  std::fprintf(f, "# HELP %s %s\n# TYPE %s gauge\n%s{version=\"", kBuildName, kBuildHelp,
+               kBuildName, kBuildName);
+  for (const char* c = kVersion; *c != '\0'; ++c) {
+    if (*c == '\\' || *c == '"') std::fputc('\\', f);
+    if (*c == '\n') {
+      std::fputs("\\n", f);
+    } else {
+      std::fputc(*c, f);
+    }
+  }
+  std::fputs("\"} 1\n", f);
+}
+
 void PutAll(std::FILE* f, const MetricsRun& run, std::int64_t success) {
+  PutBuild(f);
   const MldCounts& c = run.counts;
   const Gauge gauges[] = {
       {"pirzol_last_run_start_timestamp_seconds", "When the last run began, in unix seconds.",

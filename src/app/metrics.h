@@ -25,11 +25,13 @@ struct MetricsRun {
 };
 static_assert(std::is_trivially_copyable_v<MetricsRun>);
 
-// Writes the figures of run to path as a new file of mode 0644 (figures only,
-// nobody's data) that replaces the old one in a single rename, so the
-// collector reads the old file or the new one, never a part. The last success
-// is run.end when the run ended with status 0 and was no dry run; otherwise
-// it is carried over from the file being replaced, 0 when that holds none.
+// Writes the figures of run, and the version of the build that writes them,
+// to path as a new file of mode 0644 (figures only, nobody's data) that
+// replaces the old one in a single rename, so the collector reads the old
+// file or the new one, never a part; a link at path is replaced, never
+// followed. The last success is run.end when the run ended with status 0 and
+// was no dry run; otherwise it is carried over from the file being replaced
+// (a regular file only), 0 when that holds none.
 // Returns 0, or the errno of the step that failed (a positive number, never
 // a server's: the session is closed by then), with path left as it was and
 // no temporary file behind. The run's exit status must never depend on it.

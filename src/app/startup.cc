@@ -124,22 +124,23 @@ void Summary(int status) {
             static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
             static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
             static_cast<int>(MldCount.givenUp), status);
-  std::fprintf(stderr,
-               "pirzol: %s%s %s: %d placeholder days read, %d skipped as handled, %d last message "
-               "days found, %d follow-ups generated, %d bookings cancelled, %d failures, %d "
-               "commits, %d retries, %d units given up; exit status %d\n",
-               DryRun != 0 ? "dry run, " : "",
-               Plan.dates.size() > 1 ? "days" : "day", dashed,
-               static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysSkipped),
-               static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
-               static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
-               static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
-               static_cast<int>(MldCount.givenUp), status);
+  Log_Stderr(kPrioInfo,
+             "pirzol: %s%s %s: %d placeholder days read, %d skipped as handled, %d last message "
+             "days found, %d follow-ups generated, %d bookings cancelled, %d failures, %d "
+             "commits, %d retries, %d units given up; exit status %d\n",
+             DryRun != 0 ? "dry run, " : "",
+             Plan.dates.size() > 1 ? "days" : "day", dashed,
+             static_cast<int>(MldCount.daysRead), static_cast<int>(MldCount.daysSkipped),
+             static_cast<int>(MldCount.daysFound), static_cast<int>(MldCount.generated),
+             static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
+             static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
+             static_cast<int>(MldCount.givenUp), status);
 }
 
-// When the run began, and whether it got far enough to count as a run for
-// monitoring: a start refused because another run holds a lock must not
-// overwrite the figures of the run that holds it.
+// When the run began, and whether monitoring hears of it: every attempt
+// counts, a wrong password or a server that is down included, for those are
+// the nights an alert is for. Only a start that finds the folder locked stays
+// silent: the file is the running run's, which writes it at its end.
 std::time_t Begun = 0;
 bool MetricsDue = false;
 
@@ -175,12 +176,26 @@ int Stop(int status) {
   return Finish(status);
 }
 
+// Ends a start refused before the run's work could be planned: nothing was
+// counted, so there is no summary, but monitoring learns of the attempt.
+int Refuse(int status) {
+  Db_Disconnect();
+  WriteMetrics(status);
+  Log_Close();
+  return status;
+}
+
 // Takes the working folder before anything in it is opened, rotated or
 // written: a second run must not begin the first one's log anew. The lock
-// lives as long as the process. 0, PZL_FOLDER_LOCKED, or -1 when no lock
-// file can be had (the run goes on; the database's own lock still holds).
+// lives as long as the process. 0, PZL_FOLDER_LOCKED, PZL_LINKED (a link
+// planted in the lock file's place is not followed), or -1 when no lock file
+// can be had (the run goes on; the database's own lock still holds).
 int LockFolder() {
-  int fd = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+  int fd = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
+  if (fd < 0 && errno == ELOOP) {
+    std::fprintf(stderr, "pirzol: %s is a symbolic link; it is not followed\n", kLockName);
+    return PZL_LINKED;
+  }
   if (fd < 0) {
     std::fprintf(stderr, "pirzol: warning: cannot open %s (%s); the folder is not locked\n",
                  kLockName, std::strerror(errno));
@@ -233,6 +248,8 @@ char* Str_Upper(char* text) {
 }
 
 int Pzl_Main(int argc, char** argv) {
+  // First, so that every line the run writes to stderr carries its priority.
+  (void)Jrn_Attach();  // 0 only says stderr is no journal: the lines go out plain
   Begun = std::time(nullptr);
   if (argc < 4) {
     std::fputs(kUsage, stdout);
@@ -252,13 +269,16 @@ int Pzl_Main(int argc, char** argv) {
   // the run in the middle of a transaction: the failed write is reported.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  if (LockFolder() == PZL_FOLDER_LOCKED) {
+  int rc = LockFolder();
+  if (rc == PZL_FOLDER_LOCKED) {
     std::fprintf(stderr,
                  "pirzol: another run is working in this folder (%s is locked); nothing was "
                  "touched\n",
                  kLockName);
     return kExitNoStart;
   }
+  MetricsDue = true;
+  if (rc == PZL_LINKED) return Refuse(kExitNoStart);
 
   LogDetail = argv[3][0] == 'D' ? 1 : 0;
   // Looked up for the old scripts; it changes nothing.
@@ -267,9 +287,9 @@ int Pzl_Main(int argc, char** argv) {
   ConsoleTrace = 1;
   KonsolMode = std::strcmp(argv[2], "ZELTA") == 0 ? 1 : 0;
 
-  if (Log_Open() != 0) {
-    std::fprintf(stderr, "pirzol: warning: cannot open pirzol.log; running without a log\n");
-  }
+  // Without a log the run goes on (Log_Open has said so); through a link it
+  // does not.
+  if (Log_Open() == PZL_LINKED) return Refuse(kExitNoStart);
   char header[100] = {};
   std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -284,27 +304,23 @@ int Pzl_Main(int argc, char** argv) {
       TakeValue("PASS", param1.c_str(), pwd, 0) != 0 ||
       TakeValue("NET8", param1.c_str(), host, 0) != 0 ||
       TakeValue("SCHEMA", param1.c_str(), database, 1) != 0) {
-    Log_Close();
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
   char dbName[kDatabaseSize] = {};
   std::memcpy(dbName, database.c_str(), database.size());
   Str_Upper(dbName);
 
-  int rc = Db_Connect(user.c_str(), pwd.c_str(), host.c_str(), dbName);
+  rc = Db_Connect(user.c_str(), pwd.c_str(), host.c_str(), dbName);
   if (rc == DB_CASE_SENSITIVE) {
     std::fprintf(stderr,
                  "pirzol: the server compares table names case-sensitively "
                  "(lower_case_table_names is 0); nothing was changed\n");
-    Db_Disconnect();
-    Log_Close();
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
   if (rc != 0) {
     Log_Fail(kTxtConnect, kValConnect, rc, user.c_str(), kPwdMask, host.c_str());
     std::fprintf(stderr, "pirzol: cannot connect to the database (%d): %s\n", rc, Db_ErrText());
-    Log_Close();
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
   rc = Db_Lock(dbName);
   if (rc != 0) {
@@ -314,12 +330,9 @@ int Pzl_Main(int argc, char** argv) {
     } else {
       std::fprintf(stderr, "pirzol: cannot take the run lock (%d): %s\n", rc, Db_ErrText());
     }
-    Db_Disconnect();
-    Log_Close();
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
 
-  MetricsDue = true;
   if (NameTheDay() != 0) return Stop(kExitNoStart);
   rc = Mld_Plan(Options, AccountedDay.c_str(), Plan);
   if (rc != 0) {
@@ -338,7 +351,6 @@ int Pzl_Main(int argc, char** argv) {
                    "record; two runs on two nodes are not kept apart\n");
     } else if ((rc = Lease_Take()) != 0) {
       if (rc > 0) std::fprintf(stderr, "pirzol: the lease could not be taken (%d)\n", rc);
-      MetricsDue = rc > 0;  // the run that holds the lease keeps its figures
       return Stop(kExitNoStart);
     }
   }

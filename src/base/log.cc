@@ -10,11 +10,13 @@
 #include <cstring>
 
 #include "base/counts.h"
+#include "base/result.h"
 #include "base/runflags.h"
 
 namespace {
 
 constexpr char kLogName[] = "pirzol.log";
+constexpr char kOldLogName[] = "pirzol.log.1";
 constexpr long kLogLimit = 1048576;
 constexpr mode_t kLogMode = 0640;
 
@@ -40,30 +42,54 @@ void CheckLog() {
   CheckLog();
 }
 
-std::FILE* OpenLog() {
-  int fd = open(kLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode);
-  if (fd < 0) return nullptr;
-  // A log left readable by everyone by an earlier release is closed to others.
+// Opens the log without following a link: whoever can plant one in the
+// working folder must not make the batch write persons' sickness days into a
+// file of his choosing. O_NONBLOCK keeps a FIFO put there from stopping the
+// run at the open; for a regular file it changes nothing. 0, -1 (said on
+// stderr) or PZL_LINKED; file is set on 0.
+int OpenLog(std::FILE*& file) {
+  file = nullptr;
+  int fd = open(kLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                kLogMode);
+  int err = fd < 0 ? errno : 0;
+  if (err == ELOOP) return PZL_LINKED;
   struct stat st {};
-  if (fstat(fd, &st) == 0 && (st.st_mode & 0007) != 0) (void)fchmod(fd, st.st_mode & 0770);
-  std::FILE* f = fdopen(fd, "a");
-  if (f == nullptr) close(fd);
-  return f;
+  if (err == 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) err = EINVAL;
+  if (err == 0) {
+    // Exactly 0640: a umask may have taken the group's bit, an old release
+    // may have left the file readable by everyone. A file of another owner
+    // keeps its mode; it is the owner's to mend.
+    if ((st.st_mode & 07777) != kLogMode) (void)fchmod(fd, kLogMode);
+    file = fdopen(fd, "a");
+    if (file != nullptr) return 0;
+    err = errno;
+  }
+  if (fd >= 0) close(fd);
+  std::fprintf(stderr, "pirzol: warning: cannot open %s (%s); running without a log\n", kLogName,
+               err == EINVAL ? "no regular file" : std::strerror(err));
+  return -1;
 }
 
 }  // namespace
 
 int Log_Open() {
   LogBroken = false;
-  LogFile = OpenLog();
-  if (LogFile == nullptr) return -1;
-  if (std::fseek(LogFile, 0, SEEK_END) == 0 && std::ftell(LogFile) > kLogLimit) {
+  int rc = OpenLog(LogFile);
+  if (rc == 0 && std::fseek(LogFile, 0, SEEK_END) == 0 && std::ftell(LogFile) > kLogLimit) {
+    // Renamed while open: the old log stays whole under its new name, and
+    // when that fails it is appended to rather than lost.
+    if (std::rename(kLogName, kOldLogName) != 0) {
+      std::fprintf(stderr, "pirzol: warning: cannot rename %s to %s (%s); it is appended to\n",
+                   kLogName, kOldLogName, std::strerror(errno));
+      return 0;
+    }
     std::fclose(LogFile);
-    std::remove(kLogName);
-    LogFile = OpenLog();
-    if (LogFile == nullptr) return -1;
+    rc = OpenLog(LogFile);
   }
-  return 0;
+  if (rc == PZL_LINKED) {
+    std::fprintf(stderr, "pirzol: %s is a symbolic link; it is not written through\n", kLogName);
+  }
+  return rc;
 }
 
 void Log_Close() {
@@ -117,6 +143,14 @@ void Log_FailNotice(const char* text, const char* values, ...) {
   std::va_list ap;
   va_start(ap, values);
   WriteEntry(text, values, ap);
+  va_end(ap);
+}
+
+void Log_Stderr(int priority, const char* fmt, ...) {
+  Jrn_NextLine(priority);
+  std::va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
   va_end(ap);
 }
 

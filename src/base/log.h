@@ -2,10 +2,15 @@
 #ifndef PIRZOL_BASE_LOG_H_
 #define PIRZOL_BASE_LOG_H_
 
-// Opens "pirzol.log" in the current folder for appending (created with mode
-// 0640: it names persons with their sickness codes) and keeps it in LogFile;
-// a file above 1048576 bytes is deleted and begun anew. Returns 0, or -1 when
-// no log could be opened (the run goes on without one).
+#include "base/journal.h"
+
+// Opens "pirzol.log" in the current folder for appending and keeps it in
+// LogFile. Its mode is made 0640 whatever it was: it names persons with their
+// sickness codes. A file above 1048576 bytes is kept as "pirzol.log.1"
+// (replacing an older one) and a new log is begun. Returns 0; -1 when no log
+// could be opened (the run goes on without one; said on stderr); or
+// PZL_LINKED when "pirzol.log" is a symbolic link, which is never written
+// through (said on stderr; the caller refuses the run).
 [[nodiscard]] int Log_Open();
 // Closes LogFile when it is open.
 void Log_Close();
@@ -22,6 +27,12 @@ void Log_Line(const char* line);
 [[gnu::format(printf, 2, 3)]] void Log_Fail(const char* text, const char* values, ...);
 void Log_FailLine(const char* line);
 [[gnu::format(printf, 2, 3)]] void Log_FailNotice(const char* text, const char* values, ...);
+
+// One line on stderr of the given priority (kPrioError, kPrioWarning,
+// kPrioInfo of base/journal.h), for what the journal must not rank by the
+// line's text: fmt, with "pirzol: " at its start, makes exactly one line
+// ending in "\n". The priority shows only when stderr is the journal.
+[[gnu::format(printf, 2, 3)]] void Log_Stderr(int priority, const char* fmt, ...);
 
 // A console trace line, written while ConsoleTrace is on.
 [[gnu::format(printf, 1, 2)]] void Trace(const char* fmt, ...);

@@ -43,6 +43,9 @@ constexpr int PZL_TOO_MANY_NIGHTS = -11;
 constexpr int PZL_LEASE_HELD = -12;
 // On a cluster: the lease this run held was taken over; it must stop.
 constexpr int PZL_LEASE_LOST = -13;
+// A symbolic link stands where the batch opens a file of its working folder
+// (its log, its lock): it is not followed.
+constexpr int PZL_LINKED = -14;
 
 // The server's duplicate-key error.
 constexpr int DB_DUPLICATE = 1062;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -76,7 +78,14 @@ const Rows kSlots = {
 
 TEST_F(EndToEnd, OneNightChangesExactlyTheFollowUpsAndCommitsThemAll) {
   const std::string before = Untouched(admin_, db_);
+  // A log past 1 MiB is kept as pirzol.log.1, in place of an older one; the
+  // new log is 0640 also under a umask that would take the group's bit.
+  const std::string full = std::string(1048576, 'a') + "\n";
+  std::ofstream(work_.File("pirzol.log"), std::ios::binary) << full;
+  std::ofstream(work_.File("pirzol.log.1")) << "older\n";
+  const mode_t umaskBefore = umask(077);
   RunResult r = Run("ZELTA", "D");
+  umask(umaskBefore);
   ASSERT_EQ(r.status, 0) << r.err;
   // The run's row, five handled day messages, two day-end commits of hour
   // messages, the night's end and the final one.
@@ -124,6 +133,38 @@ TEST_F(EndToEnd, OneNightChangesExactlyTheFollowUpsAndCommitsThemAll) {
                      " Tage:8 Gefunden:7 Generiert:5 Storniert:1 Fehler:0 Commits:10"
                      " Wiederholungen:0 Aufgegeben:0 Status:0"),
             std::string::npos);
+  EXPECT_EQ(log.rfind("\nDatum: ", 0), 0u);
+  EXPECT_EQ(ReadFile(work_.File("pirzol.log.1")), full);
+  struct stat st {};
+  ASSERT_EQ(stat(work_.File("pirzol.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // A link planted in the log's place is not written through.
+  std::ofstream(work_.File("target")) << "mine\n";
+  ASSERT_EQ(std::remove(work_.File("pirzol.log").c_str()), 0);
+  ASSERT_EQ(symlink("target", work_.File("pirzol.log").c_str()), 0);
+  EXPECT_EQ(Run("ZELTA", "D").status, 2);
+  EXPECT_EQ(ReadFile(work_.File("target")), "mine\n");
+}
+
+// Run as a service, stderr is the journal's stream: each line carries its
+// priority for "journalctl -p". The variable names stderr's own file, as the
+// service manager sets it; without it no line has a prefix.
+TEST_F(EndToEnd, StderrLinesCarryTheirPriorityOnlyWhenStderrIsTheJournal) {
+  ASSERT_EQ(chmod(ini_.c_str(), 0644), 0);  // a warning
+  std::vector<std::string> args = {"-c", "exec \"$@\"", "sh", PirzolBin(), ini_, "XXX", "D",
+                                   "--report=" + work_.File("missing/r.jsonl")};
+  RunResult plain = RunProgram("/bin/sh", args, work_.path());
+  args[1] = "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) " + args[1];
+  RunResult journal = RunProgram("/bin/sh", args, work_.path());
+  EXPECT_EQ(journal.status, 2);
+  // The warning, the report that cannot be created, the summary.
+  ASSERT_EQ(plain.err.rfind("pirzol: warning: the configuration file ", 0), 0u) << plain.err;
+  const std::size_t error = plain.err.find("\npirzol: creating the report ") + 1;
+  const std::size_t info = plain.err.find("\npirzol: day ") + 1;
+  EXPECT_EQ(journal.err, "<4>" + plain.err.substr(0, error) + "<3>" +
+                             plain.err.substr(error, info - error) + "<6>" +
+                             plain.err.substr(info));
 }
 
 // The same night handled again: on purpose (--again), or on a database

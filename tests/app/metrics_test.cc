@@ -1,18 +1,22 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/metrics.h"
-#include "support/dbtest.h"
+#include "support/batch.h"
 
 namespace {
 
@@ -20,7 +24,8 @@ using Figures = std::map<std::string, long long>;
 
 // The file read as strictly as the collector may read it, and stricter:
 // every figure is three lines, "# HELP name text", "# TYPE name gauge" and
-// "name value" with a whole number, no name comes twice, and the file ends
+// "name value" with a whole number, the name followed at most by one label
+// whose value is quoted and escaped, no name comes twice, and the file ends
 // with a newline. Anything else fails.
 Figures ParseStrict(const std::string& text) {
   Figures out;
@@ -30,19 +35,17 @@ Figures ParseStrict(const std::string& text) {
   while (std::getline(in, help)) {
     std::getline(in, type);
     std::getline(in, sample);
-    std::string name = sample.substr(0, sample.find(' '));
-    std::string value = name.size() < sample.size() ? sample.substr(name.size() + 1) : "";
-    EXPECT_TRUE(!name.empty() && (name[0] < '0' || name[0] > '9') &&
-                name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_:") ==
-                    std::string::npos)
-        << sample;
+    static const std::regex kSample(
+        R"(([a-z_:][a-z0-9_:]*)(\{[a-z_]+="([^"\\\n]|\\[\\"n])*"\})? ([0-9]+))");
+    std::smatch m;
+    const bool whole = std::regex_match(sample, m, kSample);
+    EXPECT_TRUE(whole) << "not a name, a label at most and a whole number: " << sample;
+    const std::string name = whole ? m[1].str() : sample;
     EXPECT_EQ(help.rfind("# HELP " + name + " ", 0), 0u) << help;
     EXPECT_GT(help.size(), name.size() + 8) << "no help text: " << help;
     EXPECT_EQ(type, "# TYPE " + name + " gauge");
-    bool whole = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
-    EXPECT_TRUE(whole) << "not a whole number: " << sample;
     EXPECT_EQ(out.count(name), 0u) << "given twice: " << name;
-    out[name] = whole ? std::stoll(value) : -1;
+    out[name] = whole ? std::stoll(m[4].str()) : -1;
   }
   return out;
 }
@@ -134,7 +137,7 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
       "pirzol_last_run_bookings_cancelled",      "pirzol_last_run_failures",
       "pirzol_last_run_commits",                 "pirzol_last_run_retries",
       "pirzol_last_run_units_given_up",          "pirzol_last_run_accounted_dates_handled",
-      "pirzol_last_success_timestamp_seconds"};
+      "pirzol_last_success_timestamp_seconds",   "pirzol_build_info"};
   const std::string newest = "pirzol_last_run_newest_accounted_date_timestamp_seconds";
 
   for (const Step& s : steps) {
@@ -171,6 +174,7 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
     EXPECT_EQ(f["pirzol_last_run_commits"], 16);
     EXPECT_EQ(f["pirzol_last_run_retries"], 17);
     EXPECT_EQ(f["pirzol_last_run_units_given_up"], 18);
+    EXPECT_EQ(f["pirzol_build_info"], 1);
 
     // Read by the collector as another user; and no temporary file left
     // beside it for the folder to collect over the nights.
@@ -198,6 +202,33 @@ TEST(Metrics, FailureLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_EQ(Entries(dir.path()), (std::set<std::string>{"pirzol.prom", "taken.prom"}));
   EXPECT_EQ(Entries(dir.File("taken.prom")), std::set<std::string>{});
+}
+
+class MetricsOfTheBatch : public BatchTest {};
+
+// The batch's nights as monitoring sees them: one done; one refused for a
+// wrong password, which says so and carries the last success over; and a
+// second start refused by the folder lock, which leaves the file alone: it
+// belongs to the run holding the folder.
+TEST_F(MetricsOfTheBatch, EveryAttemptButOneInALockedFolderIsWritten) {
+  const std::string path = work_.File("pirzol.prom");
+  const std::string success = "pirzol_last_success_timestamp_seconds";
+  ASSERT_EQ(Run("XXX", "D", {"--metrics=" + path}).status, 0);
+  Figures done = ParseStrict(ReadFile(path));
+  EXPECT_EQ(done[success], done["pirzol_last_run_end_timestamp_seconds"]);
+
+  WriteRawIni(kTestUser, "not-the-password", "localhost", db_ + ".");
+  EXPECT_EQ(Run("XXX", "D", {"--metrics=" + path}).status, 2);
+  const std::string refused = ReadFile(path);
+  Figures f = ParseStrict(refused);
+  EXPECT_EQ(f["pirzol_last_run_exit_status"], 2);
+  EXPECT_EQ(f[success], done[success]);
+
+  int fd = open(work_.File("pirzol.lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(Run("XXX", "D", {"--metrics=" + path}).status, 2);
+  close(fd);
+  EXPECT_EQ(ReadFile(path), refused);
 }
 
 }  // namespace

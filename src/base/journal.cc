@@ -1,0 +1,119 @@
+#include "base/journal.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// What a line's beginning must read to be a warning; the beginning of a line
+// is held back until this much of it, or its end, has come.
+constexpr char kWarning[] = "pirzol: warning:";
+constexpr std::size_t kHeadSize = sizeof kWarning - 1;
+
+bool Attached = false;
+int Pending = -1;      // the priority asked for the next line, -1 for none
+bool MidLine = false;  // the current line's prefix is written
+char Head[kHeadSize];  // a line's beginning, not yet written
+std::size_t HeadLen = 0;
+
+bool IsJournal() {
+  const char* value = std::getenv("JOURNAL_STREAM");
+  if (value == nullptr || value[0] < '0' || value[0] > '9') return false;
+  char* rest = nullptr;
+  errno = 0;
+  unsigned long long dev = std::strtoull(value, &rest, 10);
+  if (rest[0] != ':' || rest[1] < '0' || rest[1] > '9') return false;
+  unsigned long long ino = std::strtoull(rest + 1, &rest, 10);
+  if (errno != 0 || rest[0] != '\0') return false;
+  // A variable inherited from a service by a program started by hand names
+  // a stream that is no longer descriptor 2: then the prefixes would only
+  // clutter a terminal or a file.
+  struct stat st {};
+  if (fstat(STDERR_FILENO, &st) != 0) return false;
+  return static_cast<unsigned long long>(st.st_dev) == dev &&
+         static_cast<unsigned long long>(st.st_ino) == ino;
+}
+
+bool WriteAll(const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write(STDERR_FILENO, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes the held beginning of a line behind its prefix.
+bool BeginLine() {
+  int prio = Pending;
+  Pending = -1;
+  if (prio < 0) {
+    prio = HeadLen == kHeadSize && std::memcmp(Head, kWarning, kHeadSize) == 0 ? kPrioWarning
+                                                                              : kPrioError;
+  }
+  const char prefix[] = {'<', static_cast<char>('0' + prio), '>'};
+  bool ok = WriteAll(prefix, sizeof prefix) && WriteAll(Head, HeadLen);
+  MidLine = Head[HeadLen - 1] != '\n';
+  HeadLen = 0;
+  return ok;
+}
+
+// The stream's writes come in any pieces: a formatted line at once, or a
+// line in several writes, or several lines in one.
+ssize_t CookieWrite(void*, const char* buf, std::size_t size) {
+  std::size_t i = 0;
+  while (i < size) {
+    if (!MidLine) {
+      while (i < size && HeadLen < kHeadSize && (HeadLen == 0 || Head[HeadLen - 1] != '\n')) {
+        Head[HeadLen++] = buf[i++];
+      }
+      if (HeadLen < kHeadSize && Head[HeadLen - 1] != '\n') break;  // more to come
+      if (!BeginLine()) return 0;  // the stream's own way of saying a write failed
+      continue;
+    }
+    const void* nl = std::memchr(buf + i, '\n', size - i);
+    std::size_t len = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) -
+                                                                (buf + i)) + 1
+                                    : size - i;
+    if (!WriteAll(buf + i, len)) return 0;
+    i += len;
+    if (nl != nullptr) MidLine = false;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+// A beginning still held is written rather than lost.
+int CookieClose(void*) {
+  if (HeadLen > 0 && !BeginLine()) return -1;
+  return 0;
+}
+
+}  // namespace
+
+int Jrn_Attach() {
+  if (Attached || !IsJournal()) return 0;
+  cookie_io_functions_t io{};
+  io.write = CookieWrite;
+  io.close = CookieClose;
+  std::FILE* f = fopencookie(nullptr, "w", io);
+  if (f == nullptr) return 0;  // the lines go out as before, without priorities
+  // Unbuffered as stderr is: a line stands in the journal the moment it is
+  // written, also when the run is killed right after it.
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  std::fflush(stderr);
+  stderr = f;
+  Attached = true;
+  return 1;
+}
+
+void Jrn_NextLine(int priority) {
+  if (Attached && priority >= 0 && priority <= 7) Pending = priority;
+}
