@@ -2,27 +2,73 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "config/pwd.h"
 #include "app/startup.h"
 #include "support/batch.h"
+#include "support/ownserver.h"
 
 namespace {
 
 class Batch : public BatchTest {};
 
-TEST_F(Batch, FewerThanThreeParametersShowUsageAndTouchNothing) {
-  RunResult r = RunProgram(PirzolBin(), {ini_, "ZELTA"}, work_.path());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "Aufruf: pirzol [Param1] [Param2] [Param3]\n"
-            "Param1: Pfad der Inidatei\n"
-            "Param2: ZELTA/XXX ZELTA=Firmenkonsol.-Version\n"
-            "Param3: D/X D=Debug\n");
-  EXPECT_FALSE(FileExists(work_.File("pirzol.log")));
-  EXPECT_FALSE(FileExists(work_.File("pirzoltgb")));
+constexpr char kUsageHead[] =
+    "Aufruf: pirzol [Param1] [Param2] [Param3]\n"
+    "Param1: Pfad der Inidatei\n"
+    "Param2: ZELTA/XXX ZELTA=Firmenkonsol.-Version\n"
+    "Param3: D/X D=Debug\n";
+
+// Command lines as an operator mistypes them. Nothing but a run may touch
+// the folder or the database: a refused one leaves no log and no lock file.
+TEST_F(Batch, MistypedCommandLinesAreRefusedBeforeAnythingIsTouched) {
+  SeedSickness("P1");
+  ASSERT_EQ(std::system(("cp '" + ini_ + "' '" + work_.File("-pirzol.ini") + "'").c_str()), 0);
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // the start of standard output
+    const char* err;  // found in standard error
+  } const kRows[] = {
+      {{}, 2, "", kUsageHead},
+      {{ini_, "XXX"}, 2, "", kUsageHead},
+      {{ini_, "XXX", "--dry-run"}, 2, "", kUsageHead},  // the switch forgotten
+      {{"-pirzol.ini", "XXX", "D", "--dry-run"}, 2, "", "unknown option: -p"},
+      {{ini_, "XXX", "-", "--dry-run"}, 2, "", "in its place stands: -;"},
+      {{ini_, "XXX", "D", "--dry-rn"}, 2, "", "unknown option: --dry-rn"},
+      {{ini_, "XXX", "D", "--report", "--dry-run"}, 2, "", "--report=--dry-run"},
+      {{ini_, "XXX", "D", "--dry-run", "--defaults-file=no.cnf"}, 2, "", "no.cnf"},
+      {{"--help"}, 0, kUsageHead, ""},
+      {{ini_, "XXX", "--version", "D"}, 0, "pirzol ", ""},
+  };
+  for (const Row& row : kRows) {
+    std::string shown;
+    for (const std::string& a : row.args) shown += " " + a;
+    RunResult r = RunProgram(PirzolBin(), row.args, work_.path());
+    EXPECT_EQ(r.status, row.status) << shown << "\n" << r.err;
+    EXPECT_EQ(r.out.rfind(row.out, 0), 0u) << shown << "\n" << r.out;
+    EXPECT_NE(r.err.find(row.err), std::string::npos) << shown << "\n" << r.err;
+    EXPECT_FALSE(FileExists(work_.File("pirzol.log"))) << shown;
+    EXPECT_FALSE(FileExists(work_.File("pirzol.lock"))) << shown;
+  }
+  RunResult help = RunProgram(PirzolBin(), {"--help"}, work_.path());
+  for (const char* word : {"--defaults-file=FILE", "--report=FILE", "Exit status", "  3  "}) {
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  }
+  EXPECT_TRUE(std::regex_match(RunProgram(PirzolBin(), {"--version"}, "/").out,
+                               std::regex("pirzol [0-9]+\\.[0-9]+\\.[0-9]+\n")));
+
+  // After "--" a word beginning with "-" is a parameter: this run reads
+  // -pirzol.ini, and being a dry run it keeps nothing either.
+  RunResult r = RunProgram(PirzolBin(), {"--dry-run", "--", "-pirzol.ini", "XXX", "D"},
+                           work_.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("TagPnr: P1"), std::string::npos);
+  EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch")[0][0], "1");
 }
 
 TEST_F(Batch, NothingToDoLeavesAnEmptyParameterFileAndOnlyTheHeader) {
@@ -225,6 +271,46 @@ TEST_F(Batch, ReadableConfigurationFileIsWarnedAbout) {
   RunResult r = Run("XXX", "X");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("warning: the configuration file"), std::string::npos) << r.err;
+}
+
+// A server reached only over TCP with TLS, as a remote one would be: the
+// port, the CA and the client certificate come from the option file.
+class TlsBatch : public OwnServerBatch {
+ protected:
+  TlsBatch() : OwnServerBatch(OwnServer::Tls{}) {}
+};
+
+TEST_F(TlsBatch, DefaultsFileGivesPortAndTlsToAServerThatRequiresThem) {
+  Admin()->Exec("CREATE USER pztls@localhost IDENTIFIED BY 'pz-tls' REQUIRE X509");
+  Admin()->Exec("GRANT ALL ON *.* TO pztls@localhost");
+  WriteIni(ini_, "pztls", "pz-tls", "127.0.0.1", "pznight");
+  SeedSickWithFlexitime(3);
+  const std::string cnf = work_.File("client.cnf");
+  auto writeCnf = [&](const std::string& ca) {
+    std::ofstream(cnf) << "[client]\nport=" << server_.Port() << "\nssl-ca=" << ca
+                       << "\nssl-verify-server-cert\n[pirzol]\nssl-cert="
+                       << server_.File("client.pem") << "\nssl-key="
+                       << server_.File("client-key.pem") << "\n";
+  };
+  const std::vector<std::string> plain = {ini_, "XXX", "D"};
+  const std::vector<std::string> withFile = {ini_, "XXX", "D", "--defaults-file=" + cnf};
+  const std::string port = "MYSQL_TCP_PORT=" + std::to_string(server_.Port());
+
+  // Without the file the session is plain and refused; with a CA that did
+  // not sign the server's certificate the client refuses the server.
+  RunResult r = RunProgram(PirzolBin(), plain, work_.path(), {port});
+  EXPECT_EQ(r.status, 2) << r.err;
+  writeCnf(server_.File("client.pem"));
+  r = RunProgram(PirzolBin(), withFile, work_.path());
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find("(2026)"), std::string::npos) << r.err;
+  EXPECT_TRUE(PersonsWithFollowUp().empty());
+
+  writeCnf(server_.File("ca.pem"));
+  r = RunProgram(PirzolBin(), withFile, work_.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(PersonsWithFollowUp(), (std::vector<std::string>{"00000001", "00000002", "00000003"}));
+  EXPECT_EQ(ListedPersons(), PersonsWithFollowUp());
 }
 
 TEST(StrUpper, ChangesOnlyAsciiLetters) {

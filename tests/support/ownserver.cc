@@ -1,21 +1,84 @@
 #include "support/ownserver.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
-OwnServer::OwnServer(const std::vector<std::string>& options) {
+namespace {
+
+// A new folder beside the run's server (PIRZOL_DB_DIR) in the build tree.
+std::string NewServerDir() {
+  const char* runDb = std::getenv("PIRZOL_DB_DIR");
+  std::string parent = runDb != nullptr ? runDb : "/tmp/pirzol";
+  parent = parent.substr(0, parent.rfind('/'));
+  std::string tmpl = parent + "/ownserver-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  EXPECT_NE(mkdtemp(name.data()), nullptr) << tmpl;
+  return name.data();
+}
+
+// A port of 127.0.0.1 that nothing listens on: the kernel's choice, given
+// back at once for the server to take.
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  EXPECT_GT(port, 0);
+  return port;
+}
+
+}  // namespace
+
+OwnServer::OwnServer(const std::vector<std::string>& options) : dir_(NewServerDir()) {
   for (const std::string& o : options) options_ += " '" + o + "'";
   Script("start");
 }
 
-OwnServer::~OwnServer() { Script("stop"); }
+OwnServer::OwnServer(Tls) : dir_(NewServerDir()), port_(FreePort()) {
+  const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  const std::string make =
+      "cd '" + dir_ + "' && openssl req -x509" + ec + " -days 2 -subj /CN=pirzol-test-ca"
+      " -keyout ca-key.pem -out ca.pem && for who in server client; do"
+      " openssl req" + ec + " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
+      " -keyout $who-key.pem -out $who.csr && openssl x509 -req -in $who.csr -CA ca.pem"
+      " -CAkey ca-key.pem -CAcreateserial -days 2 -copy_extensions copy -out $who.pem"
+      " || exit 1; done >/dev/null 2>&1";
+  EXPECT_EQ(std::system(make.c_str()), 0) << make;
+  // The script starts servers without networking; the later setting wins.
+  for (const std::string& o :
+       {std::string("--skip-networking=0"), std::string("--bind-address=127.0.0.1"),
+        "--port=" + std::to_string(port_), std::string("--require-secure-transport=ON"),
+        "--ssl-ca=" + File("ca.pem"), "--ssl-cert=" + File("server.pem"),
+        "--ssl-key=" + File("server-key.pem")}) {
+    options_ += " '" + o + "'";
+  }
+  Script("start");
+}
+
+OwnServer::~OwnServer() {
+  Script("stop");
+  std::string rm = "rm -rf '" + dir_ + "'";
+  if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+}
 
 void OwnServer::Kill() {
-  pid_t pid = std::atoi(ReadFile(dir_.File("mysqld.pid")).c_str());
+  pid_t pid = std::atoi(ReadFile(File("mysqld.pid")).c_str());
   ASSERT_GT(pid, 0);
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   for (int i = 0; i < 500 && kill(pid, 0) == 0; ++i) usleep(10000);
@@ -25,7 +88,7 @@ void OwnServer::Resume() { Script("resume"); }
 
 void OwnServer::Script(const std::string& cmd) {
   std::string line = std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/scripts/dbserver " + cmd +
-                     " " + dir_.path();
+                     " " + dir_;
   if (cmd != "stop") line += " --durable" + (options_.empty() ? "" : " --" + options_);
   line += " >/dev/null";
   ASSERT_EQ(std::system(line.c_str()), 0) << line;
