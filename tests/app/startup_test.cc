@@ -287,9 +287,10 @@ TEST_F(TlsBatch, DefaultsFileGivesPortAndTlsToAServerThatRequiresThem) {
   SeedSickWithFlexitime(3);
   const std::string cnf = work_.File("client.cnf");
   auto writeCnf = [&](const std::string& ca) {
-    std::ofstream(cnf) << "[client]\nport=" << server_.Port() << "\nssl-ca=" << ca
-                       << "\nssl-verify-server-cert\n[pirzol]\nssl-cert="
-                       << server_.File("client.pem") << "\nssl-key="
+    // Laid out as the manual's example.
+    std::ofstream(cnf) << "[client]\nport = " << server_.Port() << "\nssl-ca = " << ca
+                       << "\n# a comment\nssl-verify-server-cert\n\n[pirzol]\nssl-cert = "
+                       << server_.File("client.pem") << "\nssl-key = "
                        << server_.File("client-key.pem") << "\n";
   };
   const std::vector<std::string> plain = {ini_, "XXX", "D"};
