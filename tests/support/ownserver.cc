@@ -7,74 +7,57 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 namespace {
 
-// A new folder beside the run's server (PIRZOL_DB_DIR) in the build tree.
-std::string NewServerDir() {
-  const char* runDb = std::getenv("PIRZOL_DB_DIR");
-  std::string parent = runDb != nullptr ? runDb : "/tmp/pirzol";
-  parent = parent.substr(0, parent.rfind('/'));
-  std::string tmpl = parent + "/ownserver-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  EXPECT_NE(mkdtemp(name.data()), nullptr) << tmpl;
-  return name.data();
-}
-
-// A port of 127.0.0.1 that nothing listens on: the kernel's choice, given
-// back at once for the server to take.
+// A port of 127.0.0.1 that nothing listens on: the kernel's choice, handed
+// back for the server to take.
 int FreePort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t len = sizeof addr;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
   close(fd);
-  EXPECT_GT(port, 0);
-  return port;
+  return ntohs(addr.sin_port);
+}
+
+// Beside the run's server in the build tree, one folder per server.
+std::string NewDir() {
+  static int servers = 0;
+  return std::string(std::getenv("PIRZOL_DB_DIR")) + "-own" + std::to_string(getpid()) + "-" +
+         std::to_string(++servers);
 }
 
 }  // namespace
 
-OwnServer::OwnServer(const std::vector<std::string>& options) : dir_(NewServerDir()) {
-  for (const std::string& o : options) options_ += " '" + o + "'";
-  Script("start");
-}
+OwnServer::OwnServer(const std::vector<std::string>& options) : dir_(NewDir()) { Start(options); }
 
-OwnServer::OwnServer(Tls) : dir_(NewServerDir()), port_(FreePort()) {
-  const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+OwnServer::OwnServer(Tls) : dir_(NewDir()), port_(FreePort()) {
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
   const std::string make =
-      "cd '" + dir_ + "' && openssl req -x509" + ec + " -days 2 -subj /CN=pirzol-test-ca"
-      " -keyout ca-key.pem -out ca.pem && for who in server client; do"
-      " openssl req" + ec + " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
-      " -keyout $who-key.pem -out $who.csr && openssl x509 -req -in $who.csr -CA ca.pem"
-      " -CAkey ca-key.pem -CAcreateserial -days 2 -copy_extensions copy -out $who.pem"
-      " || exit 1; done >/dev/null 2>&1";
+      "(mkdir -p '" + dir_ + "' && cd '" + dir_ + "' && openssl req -x509" + key +
+      " -subj /CN=pirzol-test-ca -keyout ca-key.pem -out ca.pem && for w in server client; do"
+      " openssl req -x509" + key + " -CA ca.pem -CAkey ca-key.pem -subj /CN=127.0.0.1 -addext"
+      " basicConstraints=CA:FALSE -addext subjectAltName=IP:127.0.0.1 -keyout $w-key.pem"
+      " -out $w.pem || exit 1; done) >/dev/null 2>&1";
   EXPECT_EQ(std::system(make.c_str()), 0) << make;
   // The script starts servers without networking; the later setting wins.
-  for (const std::string& o :
-       {std::string("--skip-networking=0"), std::string("--bind-address=127.0.0.1"),
-        "--port=" + std::to_string(port_), std::string("--require-secure-transport=ON"),
-        "--ssl-ca=" + File("ca.pem"), "--ssl-cert=" + File("server.pem"),
-        "--ssl-key=" + File("server-key.pem")}) {
-    options_ += " '" + o + "'";
-  }
-  Script("start");
+  Start({"--skip-networking=0", "--bind-address=127.0.0.1", "--port=" + std::to_string(port_),
+         "--require-secure-transport=ON", "--ssl-ca=" + File("ca.pem"),
+         "--ssl-cert=" + File("server.pem"), "--ssl-key=" + File("server-key.pem")});
 }
 
 OwnServer::~OwnServer() {
   Script("stop");
-  std::string rm = "rm -rf '" + dir_ + "'";
-  if (std::system(rm.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", dir_.c_str());
+  EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+}
+
+void OwnServer::Start(const std::vector<std::string>& options) {
+  for (const std::string& o : options) options_ += " '" + o + "'";
+  Script("start");
 }
 
 void OwnServer::Kill() {

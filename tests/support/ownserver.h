@@ -13,10 +13,9 @@
 // with the object; the server is stopped by its pid.
 class OwnServer {
  public:
-  // A server that also listens on 127.0.0.1 at Port() and takes sessions
-  // there only over TLS. Its certificates are made with openssl in its
-  // folder: ca.pem, server.pem (for 127.0.0.1) and client.pem, each with its
-  // -key.pem, the last two signed by the first.
+  // A server that also listens on 127.0.0.1 at Port(), there only over TLS,
+  // with certificates made by openssl in its folder: ca.pem, and signed by
+  // it server.pem (for 127.0.0.1) and client.pem, each with its -key.pem.
   struct Tls {};
 
   // options go to the server as they are ("--innodb-lock-wait-timeout=1").
@@ -34,6 +33,7 @@ class OwnServer {
   void Resume();
 
  private:
+  void Start(const std::vector<std::string>& options);
   void Script(const std::string& cmd);
   std::string dir_;
   std::string options_;
