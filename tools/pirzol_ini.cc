@@ -34,6 +34,7 @@ constexpr char kUsage[] =
     "usage: pirzol-ini encrypt\n"
     "       pirzol-ini write FILE\n"
     "       pirzol-ini check FILE\n"
+    "       pirzol-ini --help | --version\n"
     "\n"
     "encrypt  reads one value from standard input (not echoed on a terminal) and\n"
     "         prints its cipher text as the configuration file stores it.\n"
@@ -43,6 +44,8 @@ constexpr char kUsage[] =
     "         as a whole and is readable by its owner only.\n"
     "check    shows which entry the batch takes for each key and what it decrypts\n"
     "         to, and warns about entries the batch would read wrongly.\n"
+    "\n"
+    "--help   shows this text; --version the version.\n"
     "\n"
     "Exit status: 0 done (check: clean), 1 check warned, 2 usage or file error.\n";
 
@@ -405,6 +408,10 @@ int main(int argc, char** argv) {
   const char* cmd = argc > 1 ? argv[1] : "";
   if (std::strcmp(cmd, "--help") == 0 || std::strcmp(cmd, "-h") == 0) {
     std::fputs(kUsage, stdout);
+    return kExitClean;
+  }
+  if (std::strcmp(cmd, "--version") == 0 && argc == 2) {
+    std::fputs("pirzol-ini " PIRZOL_VERSION "\n", stdout);
     return kExitClean;
   }
   if (std::strcmp(cmd, "encrypt") == 0 && argc == 2) return Encrypt();

@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -7,7 +9,61 @@
 
 #include "base/result.h"
 
+const char kOptHelp[] =
+    "\n"
+    "pirzol CONFIG MODE SWITCH [OPTION...]\n"
+    "  CONFIG  the configuration file (at most 99 characters)\n"
+    "  MODE    ZELTA writes the consolidated parameter lines, any other word the short ones\n"
+    "  SWITCH  D writes the detailed log pirzol.log (only the first character counts)\n"
+    "Options may stand anywhere; \"--\" ends them, so a parameter beginning with \"-\" follows it.\n"
+    "  --day=YYYY-MM-DD     handle that night alone\n"
+    "  --from=YYYY-MM-DD    handle every night from then up to yesterday\n"
+    "  --again              handle days the run record shows handled as well\n"
+    "  --dry-run            do everything and keep nothing\n"
+    "  --report=FILE        write what the run did as JSON Lines\n"
+    "  --metrics=FILE       write the run's figures for the Prometheus textfile collector\n"
+    "  --defaults-file=FILE read port, socket and TLS settings from the [client] and\n"
+    "                       [pirzol] groups of this option file\n"
+    "  --help               show this text\n"
+    "  --version            show the version\n"
+    "Exit status:\n"
+    "  0  the run completed (or --help, --version)\n"
+    "  1  a statement did not fit its buffer; nothing after the last commit was kept\n"
+    "  2  the run could not start (parameters, options, configuration, connection, locks,\n"
+    "     more than 31 nights due); nothing was changed\n"
+    "  3  the run ended incomplete; read standard error and the log, then run again\n";
+
 namespace {
+
+enum : int {
+  kOptDay = 256,
+  kOptFrom,
+  kOptAgain,
+  kOptDryRun,
+  kOptReport,
+  kOptMetrics,
+  kOptDefaults,
+  kOptShowHelp,
+  kOptVersion,
+};
+
+const option kLongOptions[] = {
+    {"day", required_argument, nullptr, kOptDay},
+    {"from", required_argument, nullptr, kOptFrom},
+    {"again", no_argument, nullptr, kOptAgain},
+    {"dry-run", no_argument, nullptr, kOptDryRun},
+    {"report", required_argument, nullptr, kOptReport},
+    {"metrics", required_argument, nullptr, kOptMetrics},
+    {"defaults-file", required_argument, nullptr, kOptDefaults},
+    {"help", no_argument, nullptr, kOptShowHelp},
+    {"version", no_argument, nullptr, kOptVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// "-" first: every other word comes back in its place (as 1), so a word that
+// stands where a parameter belongs is told from one after the parameters.
+// ":" next: a missing value answers ':' instead of a message of getopt's own.
+constexpr char kShortOptions[] = "-:";
 
 // YYYY-MM-DD of a day the calendar has, into out as YYYYMMDD; 0 or -1.
 int TakeDate(const char* text, FixText<9>& out) {
@@ -26,56 +82,99 @@ int TakeDate(const char* text, FixText<9>& out) {
   return 0;
 }
 
-// The value of "--name=value" when word is that option, else nullptr.
-const char* ValueOf(const char* word, const char* name) {
-  std::size_t n = std::strlen(name);
-  return std::strncmp(word, name, n) == 0 && word[n] == '=' ? word + n + 1 : nullptr;
-}
-
-int Refuse(const char* what, const char* word) {
-  std::fprintf(stderr, "pirzol: %s: %s; nothing was started\n", what, word);
+int Refuse(const char* what, const char* word, const char* value = nullptr) {
+  std::fprintf(stderr, "pirzol: %s: %s%s%s; nothing was started\n", what, word,
+               value != nullptr ? "=" : "", value != nullptr ? value : "");
   return PZL_BAD_OPTION;
 }
 
-void AddWork(RunOptions& opts, const char* word) {
-  // Cut where it would not fit the record's column; the options that choose
-  // the work are short.
+// A file name into field, or the refusal. A value beginning with "-" is
+// taken for the next option swallowed by one whose value was forgotten
+// ("--report --dry-run" must not run a real night into a file "--dry-run").
+template <std::size_t N>
+int TakeFile(const char* name, const char* value, FixText<N>& field) {
+  if (*value == '\0' || *value == '-') return Refuse("not a file name", name, value);
+  if (std::strlen(value) >= N) return Refuse("the file name is too long", name, value);
+  field.assign(value);
+  return 0;
+}
+
+// The options that choose the work, spelt one way whatever the command line
+// said, for the run record. Cut where it would not fit the record's column;
+// they are short.
+void AddWork(RunOptions& opts, const char* name, const char* value) {
   std::string text = opts.work.c_str();
   if (!text.empty()) text += ' ';
-  text += word;
+  text += name;
+  if (value != nullptr) text += std::string("=") + value;
   opts.work.assign(text.c_str());
+}
+
+int TakeOption(int c, const char* value, CmdLine& cmd) {
+  RunOptions& opts = cmd.run;
+  switch (c) {
+    case kOptDay:
+    case kOptFrom: {
+      const char* name = c == kOptDay ? "--day" : "--from";
+      if (TakeDate(value, c == kOptDay ? opts.day : opts.from) != 0) {
+        return Refuse("not a date (YYYY-MM-DD)", name, value);
+      }
+      AddWork(opts, name, value);
+      return 0;
+    }
+    case kOptAgain:
+      opts.again = 1;
+      AddWork(opts, "--again", nullptr);
+      return 0;
+    case kOptDryRun:
+      opts.dryRun = 1;
+      return 0;
+    case kOptReport:
+      return TakeFile("--report", value, opts.report);
+    case kOptMetrics:
+      return TakeFile("--metrics", value, opts.metrics);
+    case kOptDefaults:
+      return TakeFile("--defaults-file", value, cmd.defaultsFile);
+    case kOptShowHelp:
+      cmd.help = 1;
+      return 0;
+    case kOptVersion:
+      cmd.version = 1;
+      return 0;
+    default:
+      return PZL_BAD_OPTION;  // getopt hands out only the values above
+  }
 }
 
 }  // namespace
 
-int Opt_Parse(int argc, char** argv, RunOptions& opts) {
-  opts = RunOptions{};
-  for (int i = 4; i < argc; ++i) {
-    const char* word = argv[i];
-    if (std::strncmp(word, "--", 2) != 0) continue;
-    const char* value = nullptr;
-    if ((value = ValueOf(word, "--day")) != nullptr) {
-      if (TakeDate(value, opts.day) != 0) return Refuse("not a date (YYYY-MM-DD)", word);
-      AddWork(opts, word);
-    } else if ((value = ValueOf(word, "--from")) != nullptr) {
-      if (TakeDate(value, opts.from) != 0) return Refuse("not a date (YYYY-MM-DD)", word);
-      AddWork(opts, word);
-    } else if (std::strcmp(word, "--again") == 0) {
-      opts.again = 1;
-      AddWork(opts, word);
-    } else if (std::strcmp(word, "--dry-run") == 0) {
-      opts.dryRun = 1;
-    } else if ((value = ValueOf(word, "--report")) != nullptr && *value != '\0' &&
-               std::strlen(value) < opts.report.capacity()) {
-      opts.report.assign(value);
-    } else if ((value = ValueOf(word, "--metrics")) != nullptr && *value != '\0' &&
-               std::strlen(value) < opts.metrics.capacity()) {
-      opts.metrics.assign(value);
-    } else {
-      return Refuse("unknown option", word);
+int Opt_Parse(int argc, char** argv, CmdLine& cmd) {
+  cmd = CmdLine{};
+  int given = 0;
+  opterr = 0;
+  optind = 0;  // 0, not 1: getopt starts afresh, also on a second command line
+  for (;;) {
+    int c = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    if (c == -1) break;
+    if (c == 1) {
+      if (given < 3 && optarg[0] == '-') {
+        return Refuse("a parameter is missing; in its place stands", optarg);
+      }
+      if (given < 3) cmd.param[given] = optarg;
+      ++given;
+      continue;
     }
+    if (c == '?' || c == ':') {
+      char shortName[3] = {'-', static_cast<char>(optopt), '\0'};
+      const char* word = optopt > 0 && optopt < 256 ? shortName : argv[optind - 1];
+      return Refuse(c == '?' ? "unknown option" : "the option needs a value", word);
+    }
+    int rc = TakeOption(c, optarg, cmd);
+    if (rc != 0) return rc;
   }
-  if (!opts.day.empty() && !opts.from.empty()) {
+  // After "--" every word is a parameter, whatever it begins with.
+  for (int i = optind; i < argc && given < 3; ++i) cmd.param[given++] = argv[i];
+  if (!cmd.run.day.empty() && !cmd.run.from.empty()) {
     return Refuse("--day and --from exclude each other", "choose one");
   }
   return 0;

@@ -35,6 +35,7 @@ constexpr char kUsage[] =
     "Param1: Pfad der Inidatei\n"
     "Param2: ZELTA/XXX ZELTA=Firmenkonsol.-Version\n"
     "Param3: D/X D=Debug\n";
+constexpr char kVersion[] = "pirzol " PIRZOL_VERSION "\n";
 constexpr char kHeaderFormat[] = "\nDatum: %d.%m.%Y  Uhrzeit: %H:%M:%S\n";
 // The entry reads "Fehler(DB-Connect)! RC:%d Name:%s Pwd:%s Net:%s"; the
 // number belongs to the values part so the text stays a plain text.
@@ -223,10 +224,18 @@ int NameTheDay() {
     AccountedDay.assign("");
     return rc != 0 ? rc : -1;
   }
+  // By the calendar: a day with a clock change has 23 or 25 hours, so for
+  // one hour around it 86,400 s back name the day before yesterday or today.
   char local[16] = {};
-  std::time_t now = std::time(nullptr) - 86400;
+  std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
+  tm.tm_mday -= 1;
+  tm.tm_hour = 12;  // noon exists on every day, whatever the clock does at night
+  tm.tm_min = 0;
+  tm.tm_sec = 0;
+  tm.tm_isdst = -1;
+  (void)std::mktime(&tm);  // normalises the day before the first of a month
   std::strftime(local, sizeof local, "%Y%m%d", &tm);
   if (!(AccountedDay == local)) {
     std::fprintf(stderr,
@@ -251,18 +260,36 @@ int Pzl_Main(int argc, char** argv) {
   // First, so that every line the run writes to stderr carries its priority.
   (void)Jrn_Attach();  // 0 only says stderr is no journal: the lines go out plain
   Begun = std::time(nullptr);
-  if (argc < 4) {
-    std::fputs(kUsage, stdout);
+  CmdLine cmd{};
+  if (Opt_Parse(argc, argv, cmd) != 0) return kExitNoStart;
+  if (cmd.help != 0 || cmd.version != 0) {
+    std::fputs(cmd.help != 0 ? kUsage : kVersion, stdout);
+    if (cmd.help != 0) std::fputs(kOptHelp, stdout);
     return kExitOk;
   }
-  if (std::strlen(argv[1]) > kParam1Size - 1) {
+  if (cmd.param[2] == nullptr) {
+    // A service whose command line lost a word must not be recorded as a
+    // night that succeeded.
+    std::fputs(kUsage, stderr);
+    std::fputs("pirzol: CONFIG, MODE and SWITCH are all needed, options do not stand in for "
+               "them; pirzol --help shows every option\n", stderr);
+    return kExitNoStart;
+  }
+  if (std::strlen(cmd.param[0]) > kParam1Size - 1) {
     std::fprintf(stderr, "pirzol: the configuration path is longer than %zu characters\n",
                  kParam1Size - 1);
     return kExitNoStart;
   }
+  // The client library would pass over an option file it cannot read and
+  // connect without the port and TLS settings the operator put there.
+  if (!cmd.defaultsFile.empty() && access(cmd.defaultsFile.c_str(), R_OK) != 0) {
+    std::fprintf(stderr, "pirzol: cannot read the option file %s (%s); nothing was started\n",
+                 cmd.defaultsFile.c_str(), std::strerror(errno));
+    return kExitNoStart;
+  }
   FixText<kParam1Size> param1;
-  param1.assign(argv[1]);
-  if (Opt_Parse(argc, argv, Options) != 0) return kExitNoStart;
+  param1.assign(cmd.param[0]);
+  Options = cmd.run;
   DryRun = Options.dryRun;
 
   // A reader of the trace that goes away, or a file size limit, must not end
@@ -280,12 +307,12 @@ int Pzl_Main(int argc, char** argv) {
   MetricsDue = true;
   if (rc == PZL_LINKED) return Refuse(kExitNoStart);
 
-  LogDetail = argv[3][0] == 'D' ? 1 : 0;
+  LogDetail = cmd.param[2][0] == 'D' ? 1 : 0;
   // Looked up for the old scripts; it changes nothing.
   if (std::getenv("PIRZOL_DBG") != nullptr) {
   }
   ConsoleTrace = 1;
-  KonsolMode = std::strcmp(argv[2], "ZELTA") == 0 ? 1 : 0;
+  KonsolMode = std::strcmp(cmd.param[1], "ZELTA") == 0 ? 1 : 0;
 
   // Without a log the run goes on (Log_Open has said so); through a link it
   // does not.
@@ -310,7 +337,8 @@ int Pzl_Main(int argc, char** argv) {
   std::memcpy(dbName, database.c_str(), database.size());
   Str_Upper(dbName);
 
-  rc = Db_Connect(user.c_str(), pwd.c_str(), host.c_str(), dbName);
+  rc = Db_Connect(user.c_str(), pwd.c_str(), host.c_str(), dbName,
+                  cmd.defaultsFile.empty() ? nullptr : cmd.defaultsFile.c_str());
   if (rc == DB_CASE_SENSITIVE) {
     std::fprintf(stderr,
                  "pirzol: the server compares table names case-sensitively "

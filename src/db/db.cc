@@ -27,6 +27,8 @@ int TxnError = 0;
 char TxnErrText[160] = {};
 
 constexpr char kSetAutocommit[] = "SET AUTOCOMMIT = 0";
+// The option file group of the batch's own, read beside [client].
+constexpr char kOptionGroup[] = "pirzol";
 // A lock held by a terminal's session must not hold the night up for the
 // server's default of 50 s per statement; a shorter setting of the server's
 // own is kept.
@@ -54,6 +56,19 @@ void RecordError() {
   }
 }
 
+// Ends a session that connected but cannot be run as the batch needs it:
+// the server's error number, its text naming what was refused.
+int Refused(const char* what) {
+  static char text[256];
+  std::snprintf(text, sizeof text, "%s refused: %s", what, mysql_error(&DbHandle));
+  int rc = static_cast<int>(mysql_errno(&DbHandle));
+  if (rc == 0) rc = 2000;  // the client's "unknown error": a refusal is never 0
+  Db_Disconnect();
+  DbErrNo = rc;
+  DbErrText = text;
+  return rc;
+}
+
 // Sends a statement that ends the transaction, whatever error stands.
 int SendEnd(const char* text) {
   if (!DbInitialised) {
@@ -72,7 +87,8 @@ int SendEnd(const char* text) {
 
 }  // namespace
 
-int Db_Connect(const char* user, const char* pwd, const char* host, const char* database) {
+int Db_Connect(const char* user, const char* pwd, const char* host, const char* database,
+               const char* defaultsFile) {
   if (mysql_init(&DbHandle) == nullptr) {
     // Without a handle there is nothing to ask; out of memory is the one cause.
     DbErrNo = 2008;
@@ -94,13 +110,26 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
   // the server calls latin1; with the client's default utf8mb4 a code like
   // "\xDCSt" would arrive as four bytes and be cut.
   mysql_options(&DbHandle, MYSQL_SET_CHARSET_NAME, "latin1");
+  if (defaultsFile != nullptr) {
+    // Read by the client when it connects; only this file, none of the
+    // machine's own, whose settings nobody looking at the batch would see.
+    mysql_optionsv(&DbHandle, MYSQL_READ_DEFAULT_FILE, defaultsFile);
+    mysql_optionsv(&DbHandle, MYSQL_READ_DEFAULT_GROUP, kOptionGroup);
+  }
   const char* db = (database == nullptr || database[0] == '\0') ? nullptr : database;
   if (mysql_real_connect(&DbHandle, host, user, pwd, db, 0, nullptr, 0) == nullptr) {
     RecordError();
     return DbErrNo;
   }
+  // An option file's default-character-set would replace the one set above.
+  if (std::strcmp(mysql_character_set_name(&DbHandle), "latin1") != 0 &&
+      mysql_set_character_set(&DbHandle, "latin1") != 0) {
+    return Refused("the character set latin1");
+  }
+  // With autocommit on, every statement of a unit of work would be kept on
+  // its own and a rollback would undo nothing: half a follow-up would stay.
   Cursor set{kSetAutocommit, nullptr, 0};
-  (void)Cur_Open(set);  // a refused SET leaves autocommit as the server has it
+  if (Cur_Open(set) != 0) return Refused(kSetAutocommit);
   Cursor wait{kSetLockWait, nullptr, 0};
   (void)Cur_Open(wait);  // a server without InnoDB has no lock waits to bound
 

@@ -24,10 +24,13 @@ struct Cursor {
 
 // Connects with autocommit off, the character set latin1 (the records hold
 // single-byte Windows-1252 text) and lock waits bounded to 10 s. Returns 0,
-// the client's error number, or DB_CASE_SENSITIVE. An empty database name
-// connects without a default one.
+// the client's or server's error number (also when autocommit cannot be
+// turned off: the session is then closed), or DB_CASE_SENSITIVE. An empty
+// database name connects without a default one. With defaultsFile the
+// client reads that option file's groups [client] and [pirzol] (port,
+// socket, TLS); user, pwd, host and database given here win over it.
 [[nodiscard]] int Db_Connect(const char* user, const char* pwd, const char* host,
-                             const char* database);
+                             const char* database, const char* defaultsFile = nullptr);
 // Ends the session: nothing that was not committed is kept by the server.
 void Db_Disconnect();
 // Changes with every COMMIT, ROLLBACK and session: what was read under one

@@ -152,7 +152,7 @@ TEST_F(Nights, RefusedRunsChangeNothing) {
   EXPECT_NE(Run("XXX", "D").err.find("32 nights are due"), std::string::npos);
   // Words that are not options stay ignored, as they always were.
   const std::string metrics = "--metrics=" + work_.File("pirzol.prom");
-  RunResult r = Run("XXX", "D", {"--day=" + Dashed(1), "extra", "-x", metrics});
+  RunResult r = Run("XXX", "D", {"--day=" + Dashed(1), "extra", metrics});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ParamFile(), "H1      ," + Dotted(1) + "\nl1      ," + Dotted(1) + "\nS1      ," +
                              Dotted(1) + "\n");

@@ -4,25 +4,62 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "config/pwd.h"
 #include "app/startup.h"
 #include "support/batch.h"
+#include "support/ownserver.h"
 
 namespace {
 
 class Batch : public BatchTest {};
 
-TEST_F(Batch, FewerThanThreeParametersShowUsageAndTouchNothing) {
-  RunResult r = RunProgram(PirzolBin(), {ini_, "ZELTA"}, work_.path());
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "Aufruf: pirzol [Param1] [Param2] [Param3]\n"
-            "Param1: Pfad der Inidatei\n"
-            "Param2: ZELTA/XXX ZELTA=Firmenkonsol.-Version\n"
-            "Param3: D/X D=Debug\n");
-  EXPECT_FALSE(FileExists(work_.File("pirzol.log")));
-  EXPECT_FALSE(FileExists(work_.File("pirzoltgb")));
+constexpr char kUsageHead[] =
+    "Aufruf: pirzol [Param1] [Param2] [Param3]\n"
+    "Param1: Pfad der Inidatei\n"
+    "Param2: ZELTA/XXX ZELTA=Firmenkonsol.-Version\n"
+    "Param3: D/X D=Debug\n";
+
+// Command lines as an operator mistypes them. Nothing but a run may touch
+// the folder or the database: a refused one leaves no log and no lock file.
+TEST_F(Batch, MistypedCommandLinesAreRefusedBeforeAnythingIsTouched) {
+  SeedSickness("P1");
+  std::ofstream(work_.File("-pirzol.ini")) << ReadFile(ini_);
+  const std::string help = std::string(kUsageHead) + "\npirzol CONFIG MODE SWITCH [OPTION...]\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // the start of standard output
+    std::string err;  // found in standard error
+  } kRows[] = {
+      {{}, 2, "", kUsageHead},
+      {{ini_, "XXX"}, 2, "", kUsageHead},
+      {{ini_, "XXX", "--dry-run"}, 2, "", kUsageHead},  // the switch forgotten
+      {{"-pirzol.ini", "XXX", "D", "--dry-run"}, 2, "", "unknown option: -p"},
+      {{ini_, "XXX", "-", "--dry-run"}, 2, "", "in its place stands: -;"},
+      {{ini_, "XXX", "D", "--dry-rn"}, 2, "", "unknown option: --dry-rn"},
+      {{ini_, "XXX", "D", "--report", "--dry-run"}, 2, "", "--report=--dry-run"},
+      {{ini_, "XXX", "D", "--dry-run", "--defaults-file=no.cnf"}, 2, "", "no.cnf"},
+      {{"--help"}, 0, help, ""},
+      {{ini_, "XXX", "--version", "D"}, 0, "pirzol " PIRZOL_VERSION "\n", ""},
+  };
+  for (const auto& row : kRows) {
+    RunResult r = RunProgram(PirzolBin(), row.args, work_.path());
+    const std::string shown = ::testing::PrintToString(row.args) + "\n" + r.out + r.err;
+    EXPECT_EQ(r.status, row.status) << shown;
+    EXPECT_EQ(r.out.rfind(row.out, 0), 0u) << shown;
+    EXPECT_NE(r.err.find(row.err), std::string::npos) << shown;
+    EXPECT_FALSE(FileExists(work_.File("pirzol.log")) || FileExists(work_.File("pirzol.lock")))
+        << shown;
+  }
+  // After "--" a word beginning with "-" is a parameter: this dry run reads
+  // -pirzol.ini, finds P1, and keeps nothing.
+  RunResult r = RunProgram(PirzolBin(), {"--dry-run", "--", "-pirzol.ini", "XXX", "D"},
+                           work_.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("TagPnr: P1"), std::string::npos);
+  EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch")[0][0], "1");
 }
 
 TEST_F(Batch, NothingToDoLeavesAnEmptyParameterFileAndOnlyTheHeader) {
@@ -225,6 +262,43 @@ TEST_F(Batch, ReadableConfigurationFileIsWarnedAbout) {
   RunResult r = Run("XXX", "X");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("warning: the configuration file"), std::string::npos) << r.err;
+}
+
+// A server reached only over TCP with TLS, as a remote one would be: the
+// port, the CA and the client certificate come from the option file.
+class TlsBatch : public OwnServerBatch {
+ protected:
+  TlsBatch() : OwnServerBatch(OwnServer::Tls{}) {}
+};
+
+TEST_F(TlsBatch, DefaultsFileGivesPortAndTlsToAServerThatRequiresThem) {
+  Admin()->Exec("CREATE USER pztls@localhost IDENTIFIED BY 'pz-tls' REQUIRE X509");
+  Admin()->Exec("GRANT ALL ON *.* TO pztls@localhost");
+  WriteIni(ini_, "pztls", "pz-tls", "127.0.0.1", "pznight");
+  SeedSickWithFlexitime(3);
+  const std::string cnf = work_.File("client.cnf");
+  // Without a CA no file, and the port from the environment; with one the
+  // file's port wins over the environment's. The file is laid out as the
+  // manual's example.
+  auto run = [&](const std::string& ca) {
+    std::ofstream(cnf) << "[client]\nport = " << server_.Port() << "\nssl-ca = " << ca
+                       << "\n# a comment\nssl-verify-server-cert\n\n[pirzol]\nssl-cert = "
+                       << server_.File("client.pem") << "\nssl-key = "
+                       << server_.File("client-key.pem") << "\n";
+    std::vector<std::string> args = {ini_, "XXX", "D", "--defaults-file=" + cnf};
+    if (ca.empty()) args.pop_back();
+    const int port = ca.empty() ? server_.Port() : 1;
+    return RunProgram(PirzolBin(), args, work_.path(), {"MYSQL_TCP_PORT=" + std::to_string(port)});
+  };
+  // A plain session is refused by the server; a server whose certificate
+  // the CA did not sign is refused by the client.
+  EXPECT_EQ(run("").status, 2);
+  RunResult r = run(server_.File("client.pem"));
+  EXPECT_NE(r.err.find("cannot connect to the database (2026)"), std::string::npos) << r.err;
+  EXPECT_TRUE(PersonsWithFollowUp().empty());
+  r = run(server_.File("ca.pem"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(PersonsWithFollowUp(), (std::vector<std::string>{"00000001", "00000002", "00000003"}));
 }
 
 TEST(StrUpper, ChangesOnlyAsciiLetters) {

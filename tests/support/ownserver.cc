@@ -1,21 +1,67 @@
 #include "support/ownserver.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
-OwnServer::OwnServer(const std::vector<std::string>& options) {
+namespace {
+
+// A port of 127.0.0.1 that nothing listens on: the kernel's choice, handed
+// back for the server to take.
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t len = sizeof addr;
+  EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), len), 0);
+  EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+// Beside the run's server in the build tree, one folder per server.
+std::string NewDir() {
+  static int servers = 0;
+  return std::string(std::getenv("PIRZOL_DB_DIR")) + "-own" + std::to_string(getpid()) + "-" +
+         std::to_string(++servers);
+}
+
+}  // namespace
+
+OwnServer::OwnServer(const std::vector<std::string>& options) : dir_(NewDir()) { Start(options); }
+
+OwnServer::OwnServer(Tls) : dir_(NewDir()), port_(FreePort()) {
+  const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
+  const std::string make =
+      "(mkdir -p '" + dir_ + "' && cd '" + dir_ + "' && openssl req -x509" + key +
+      " -subj /CN=pirzol-test-ca -keyout ca-key.pem -out ca.pem && for w in server client; do"
+      " openssl req -x509" + key + " -CA ca.pem -CAkey ca-key.pem -subj /CN=127.0.0.1 -addext"
+      " basicConstraints=CA:FALSE -addext subjectAltName=IP:127.0.0.1 -keyout $w-key.pem"
+      " -out $w.pem || exit 1; done) >/dev/null 2>&1";
+  EXPECT_EQ(std::system(make.c_str()), 0) << make;
+  // The script starts servers without networking; the later setting wins.
+  Start({"--skip-networking=0", "--bind-address=127.0.0.1", "--port=" + std::to_string(port_),
+         "--require-secure-transport=ON", "--ssl-ca=" + File("ca.pem"),
+         "--ssl-cert=" + File("server.pem"), "--ssl-key=" + File("server-key.pem")});
+}
+
+OwnServer::~OwnServer() {
+  Script("stop");
+  EXPECT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+}
+
+void OwnServer::Start(const std::vector<std::string>& options) {
   for (const std::string& o : options) options_ += " '" + o + "'";
   Script("start");
 }
 
-OwnServer::~OwnServer() { Script("stop"); }
-
 void OwnServer::Kill() {
-  pid_t pid = std::atoi(ReadFile(dir_.File("mysqld.pid")).c_str());
+  pid_t pid = std::atoi(ReadFile(File("mysqld.pid")).c_str());
   ASSERT_GT(pid, 0);
   ASSERT_EQ(kill(pid, SIGKILL), 0);
   for (int i = 0; i < 500 && kill(pid, 0) == 0; ++i) usleep(10000);
@@ -25,7 +71,7 @@ void OwnServer::Resume() { Script("resume"); }
 
 void OwnServer::Script(const std::string& cmd) {
   std::string line = std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/scripts/dbserver " + cmd +
-                     " " + dir_.path();
+                     " " + dir_;
   if (cmd != "stop") line += " --durable" + (options_.empty() ? "" : " --" + options_);
   line += " >/dev/null";
   ASSERT_EQ(std::system(line.c_str()), 0) << line;

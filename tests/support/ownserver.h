@@ -9,29 +9,42 @@
 
 #include "support/dbtest.h"
 
+// Its folder lies in the build tree, beside the test run's server, and goes
+// with the object; the server is stopped by its pid.
 class OwnServer {
  public:
+  // A server that also listens on 127.0.0.1 at Port(), there only over TLS,
+  // with certificates made by openssl in its folder: ca.pem, and signed by
+  // it server.pem (for 127.0.0.1) and client.pem, each with its -key.pem.
+  struct Tls {};
+
   // options go to the server as they are ("--innodb-lock-wait-timeout=1").
   explicit OwnServer(const std::vector<std::string>& options = {});
+  explicit OwnServer(Tls);
   ~OwnServer();
   OwnServer(const OwnServer&) = delete;
   OwnServer& operator=(const OwnServer&) = delete;
-  std::string Socket() const { return dir_.File("mysqld.sock"); }
+  std::string File(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Socket() const { return File("mysqld.sock"); }
+  int Port() const { return port_; }
   // Ends the server the hard way, by its pid, as a crash or an operator would.
   void Kill();
   // Starts it again on the data it holds.
   void Resume();
 
  private:
+  void Start(const std::vector<std::string>& options);
   void Script(const std::string& cmd);
-  TempDir dir_;
+  std::string dir_;
   std::string options_;
+  int port_ = 0;
 };
 
 // The batch's binary against database pznight on a server of its own.
 class OwnServerBatch : public ::testing::Test {
  protected:
   explicit OwnServerBatch(const std::vector<std::string>& options = {}) : server_(options) {}
+  explicit OwnServerBatch(OwnServer::Tls tls) : server_(tls) {}
   void SetUp() override;
   // Drops pznight and makes it anew from the schema.
   void Recreate();

@@ -103,6 +103,10 @@ TEST(PirzolIniCheck, WarnsAboutShadowingEntriesAndBadCipherText) {
 
   EXPECT_EQ(Ini({"check", dir.File("missing.ini")}).status, 2);
   EXPECT_EQ(Ini({"frobnicate"}).status, 2);
+  RunResult help = Ini({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("usage: pirzol-ini encrypt\n", 0), 0u) << help.out;
+  EXPECT_EQ(Ini({"--version"}).out, "pirzol-ini " PIRZOL_VERSION "\n");
 }
 
 }  // namespace
