@@ -16,8 +16,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "days in the parameter file pirzoltgb for the next processing step.\n"
     "\n"
     "The package runs it from a systemd timer as the system user pirzol in\n"
-    "/var/lib/pirzol. The configuration file /etc/pirzol/pirzol.ini is written\n"
-    "with pirzol-ini; the timer is enabled by hand once it exists.")
+    "/var/lib/pirzol, or from cron where systemd does not run. The\n"
+    "configuration file /etc/pirzol/pirzol.ini is written with pirzol-ini; the\n"
+    "timer is enabled by hand once it exists, the cron job waits for it.")
 # The system's own paths, whatever prefix the build tree was made for.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -27,7 +28,16 @@ set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${PIRZOL_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the maintainer scripts call beyond the essential packages: useradd and
+# groupadd where systemd-sysusers is missing, and deb-systemd-helper's
+# was-enabled and debian-installed, there since 1.8 (the package is essential,
+# so only a version may be asked for). dpkg-shlibdeps adds the libraries.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd, init-system-helpers (>= 1.8)")
+# The schedule: the timer, or cron where systemd does not run the machine.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "systemd-sysv | cron | cron-daemon")
+# The cron file is the operator's to change (another time, MAILTO).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/packaging/conffiles
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postinst
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/prerm
     ${CMAKE_CURRENT_SOURCE_DIR}/packaging/postrm)

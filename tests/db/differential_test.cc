@@ -175,7 +175,7 @@ std::string DateText(long n, bool iso) {
   const long d = doy - (153 * mp + 2) / 5 + 1;
   const long m = mp < 10 ? mp + 3 : mp - 9;
   const long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  char buf[16];
+  char buf[64];  // any three longs: the compiler cannot see that the year has four digits
   std::snprintf(buf, sizeof buf, iso ? "%04ld-%02ld-%02ld" : "%04ld%02ld%02ld", y, m, d);
   return buf;
 }
