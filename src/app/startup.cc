@@ -362,18 +362,12 @@ int Pzl_Main(int argc, char** argv) {
   }
 
   if (NameTheDay() != 0) return Stop(kExitNoStart);
-  rc = Mld_Plan(Options, AccountedDay.c_str(), Plan);
-  if (rc != 0) {
-    if (rc > 0) {
-      std::fprintf(stderr, "pirzol: the run record could not be read (%d): %s\n", rc,
-                   Db_ErrText());
-    }
-    return Stop(kExitNoStart);
-  }
   if (Db_Clustered() != 0) {
     // Every node grants its own named lock: on a cluster the lease in the
-    // run record keeps two runs on two nodes apart.
-    if (Plan.record == 0) {
+    // run record keeps two runs on two nodes apart. It is taken before the
+    // nights are planned, so that a run that follows another plans from
+    // what that one recorded.
+    if (Lau_Present() != 1) {
       std::fprintf(stderr,
                    "pirzol: warning: the server is a cluster node and the database has no run "
                    "record; two runs on two nodes are not kept apart\n");
@@ -381,6 +375,15 @@ int Pzl_Main(int argc, char** argv) {
       if (rc > 0) std::fprintf(stderr, "pirzol: the lease could not be taken (%d)\n", rc);
       return Stop(kExitNoStart);
     }
+  }
+  rc = Mld_Plan(Options, AccountedDay.c_str(), Plan);
+  if (rc != 0) {
+    if (rc > 0) {
+      std::fprintf(stderr, "pirzol: the run record could not be read (%d): %s\n", rc,
+                   Db_ErrText());
+    }
+    (void)Lease_Release();  // nothing was done under it
+    return Stop(kExitNoStart);
   }
   if (!Options.report.empty() && Rpt_Open(Options.report.c_str()) != 0) {
     (void)Lease_Release();  // nothing was done under it

@@ -47,10 +47,15 @@ bool LostSession(int rc) {
   return rc == 2006 || rc == 2013 || rc == 2055 || rc == 1927 || rc == 1053 || rc == 1047;
 }
 
+// InnoDB rolls the whole transaction back when its lock table is full; the
+// statements after it would run in a new one, half a unit without the rest.
+constexpr int kLockTableFull = 1206;
+
 void RecordError() {
   DbErrNo = static_cast<int>(mysql_errno(&DbHandle));
   DbErrText = mysql_error(&DbHandle);
-  if (TxnError == 0 && (Db_Retryable(DbErrNo) != 0 || LostSession(DbErrNo))) {
+  if (TxnError == 0 &&
+      (Db_Retryable(DbErrNo) != 0 || LostSession(DbErrNo) || DbErrNo == kLockTableFull)) {
     TxnError = DbErrNo;
     std::snprintf(TxnErrText, sizeof TxnErrText, "%s", DbErrText);
   }

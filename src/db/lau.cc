@@ -7,12 +7,12 @@ namespace {
 constexpr char kLauPresent[] =
     "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() AND "
     "TABLE_NAME IN ('Qel950Lau', 'Qel951Lat', 'Qel952Lea')";
-// Only a plain run moves the catch-up point: a run of chosen nights
-// (--day, --from) may have walked a night while earlier ones are missing.
+// Only plain runs set the catch-up point: a run of chosen nights (--day,
+// --from) may have walked a night while earlier ones are missing, or nights
+// the batch handled before it had its record.
 constexpr char kLauNights[] =
-    "SELECT DATE_FORMAT(MAX(CASE WHEN LauOpt NOT LIKE '%%--day=%%' AND LauOpt NOT LIKE "
-    "'%%--from=%%' THEN LauFer END), '%%Y%%m%%d'), DATE_FORMAT(MIN(LauVon), '%%Y%%m%%d') "
-    "FROM Qel950Lau";
+    "SELECT DATE_FORMAT(MAX(LauFer), '%%Y%%m%%d'), DATE_FORMAT(MIN(LauVon), '%%Y%%m%%d') FROM "
+    "Qel950Lau WHERE LauOpt NOT LIKE '%%--day=%%' AND LauOpt NOT LIKE '%%--from=%%'";
 constexpr char kLauInsert[] =
     "INSERT INTO Qel950Lau (LauVon, LauBis, LauBeg, LauHst, LauOpt, LauSta) VALUES "
     "(NULLIF('%s', ''), NULLIF('%s', ''), NOW(), '%s', '%s', 'running')";

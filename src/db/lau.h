@@ -15,8 +15,8 @@
 // the server's error number.
 [[nodiscard]] int Lau_Present();
 // The newest night a plain run (no --day, no --from) completed, and the
-// first date of the oldest run, as YYYYMMDD; empty when the record holds
-// none. 0 or the error.
+// first date of the oldest plain run, as YYYYMMDD; empty when the record
+// holds none. 0 or the error.
 [[nodiscard]] int Lau_Nights(FixText<9>& newest, FixText<9>& oldest);
 // Records the start of a run over the dates first to last (YYYYMMDD; empty
 // when none is due) and commits nothing; id receives the run's number.

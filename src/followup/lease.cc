@@ -56,10 +56,30 @@ unsigned long long StartTime(long pid) {
   return p != nullptr ? std::strtoull(p + 1, nullptr, 10) : 0;
 }
 
+// The boot and the PID namespace this process runs in, "boot/namespace";
+// empty where either cannot be read.
+void Origin(char* out, std::size_t size) {
+  char boot[40] = {};
+  BootId(boot, sizeof boot);
+  char ns[64] = {};
+  ssize_t n = readlink("/proc/self/ns/pid", ns, sizeof ns - 1);
+  if (boot[0] == '\0' || n <= 0) {
+    out[0] = '\0';
+    return;
+  }
+  ns[n] = '\0';
+  // "pid:[4026531836]": the number names the namespace.
+  const char* number = std::strchr(ns, '[');
+  std::snprintf(out, size, "%s/%s", boot, number != nullptr ? number + 1 : ns);
+  char* end = std::strchr(out, ']');
+  if (end != nullptr) *end = '\0';
+}
+
 // A holder of this host is known dead at once only when the token shows the
-// same boot and its process number now names no process, or one that began
-// at another time: a host of the same name may be a clone, and another PID
-// namespace may reuse numbers. Anything else waits for the stale heartbeat.
+// same boot and PID namespace, and its process number now names no process,
+// or one that began at another time: a host of the same name may be a clone,
+// and another namespace has numbers of its own. Anything else waits for the
+// stale heartbeat.
 bool HolderGone(const LeaseRow& row, const char* host, const char* boot) {
   if (boot[0] == '\0' || !(row.host == host)) return false;
   const char* token = row.token.c_str();
@@ -75,12 +95,15 @@ bool HolderGone(const LeaseRow& row, const char* host, const char* boot) {
 }
 
 bool Held = false;
+bool LostIt = false;
 FixText<97> Token;
 std::time_t LastBeat = 0;
+std::time_t BeatSent = 0;
 
 // The lease said lost once, where it was found so.
 int Lost(int rc) {
   Held = false;
+  LostIt = true;
   std::fprintf(stderr,
                "pirzol: this run cannot show that it still holds the database's lease (%d); "
                "another run may have taken it over, so nothing more is committed and this run "
@@ -94,8 +117,8 @@ int Lost(int rc) {
 int Lease_Take() {
   char host[65] = {};
   (void)gethostname(host, sizeof host - 1);
-  char boot[40] = {};
-  BootId(boot, sizeof boot);
+  char boot[64] = {};
+  Origin(boot, sizeof boot);
   char token[97] = {};
   std::snprintf(token, sizeof token, "%s:%ld:%llu", boot, static_cast<long>(getpid()),
                 StartTime(static_cast<long>(getpid())));
@@ -148,31 +171,26 @@ int Lease_Take() {
 }
 
 int Lease_Held() { return Held ? 1 : 0; }
+int Lease_Lost() { return LostIt ? 1 : 0; }
 
 int Lease_Hold() {
+  if (LostIt) return PZL_LEASE_LOST;
   if (!Held) return 0;
   int rc = Lea_Beat(Token.c_str());
   if (rc == DB_NO_ROW_CHANGED) return Lost(rc);
-  if (rc == 0) LastBeat = std::time(nullptr);
+  if (rc == 0) BeatSent = std::time(nullptr);
   return rc;
 }
 
-int Lease_Tick() {
+void Lease_Kept() {
+  if (Held && BeatSent != 0) LastBeat = BeatSent;
+  BeatSent = 0;
+}
+
+int Lease_Due() {
   if (!Held) return 0;
   std::time_t now = std::time(nullptr);
-  if (now - LastBeat < kLeaseBeatSeconds && now >= LastBeat) return 0;
-  int rc = Lease_Hold();
-  if (rc == PZL_LEASE_LOST) {
-    (void)Db_Rollback();
-    return rc;
-  }
-  if (rc == 0 && Db_Commit() == 1) {
-    ++MldCount.commits;
-    return 0;
-  }
-  if (rc == 0) rc = Db_TxnError();
-  (void)Db_Rollback();
-  return Lost(rc);
+  return now - LastBeat >= kLeaseBeatSeconds || now < LastBeat ? 1 : 0;
 }
 
 int Lease_Release() {
@@ -182,7 +200,19 @@ int Lease_Release() {
     (void)Db_Rollback();
     return Lost(rc);
   }
+  if (rc == 0 && Db_Commit() == 1) {
+    Held = false;
+    ++MldCount.commits;
+    return 0;
+  }
+  // A takeover applied in this moment aborts the free as a conflict; either
+  // way the lease's state is not known, and the operator must hear of it.
+  if (rc == 0) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
+  (void)Db_Rollback();
   Held = false;
-  if (rc == 0 && Db_Commit() == 1) ++MldCount.commits;
-  return 0;
+  std::fprintf(stderr,
+               "pirzol: the database's lease could not be freed (%d); another run may have "
+               "taken it over, or it is freed when its heartbeat is ten minutes old\n",
+               rc);
+  return PZL_LEASE_LOST;
 }

@@ -18,17 +18,21 @@ constexpr int kLeaseBeatSeconds = 60;
 [[nodiscard]] int Lease_Take();
 // 1 while this run holds the lease.
 [[nodiscard]] int Lease_Held();
+// 1 once the lease was found lost: the run must commit nothing more.
+[[nodiscard]] int Lease_Lost();
 // Inside the transaction about to be committed: proves the lease is still
 // this run's by writing its heartbeat, so that a commit after a takeover
 // fails on every node. 0 (also without a lease); PZL_LEASE_LOST when it was
-// taken over (said on stderr); or the error number.
+// taken over, now or before (said on stderr once); or the error number.
 [[nodiscard]] int Lease_Hold();
-// Between days: renews the heartbeat, with a COMMIT, when it is older than
-// kLeaseBeatSeconds; nothing without a lease. 0, or PZL_LEASE_LOST when the
-// lease was taken over or cannot be renewed (said on stderr).
-[[nodiscard]] int Lease_Tick();
-// Frees the lease and commits; 0 (also without one), or PZL_LEASE_LOST when
-// another run had taken it over (said on stderr).
+// The transaction that proved the lease was committed: its heartbeat counts.
+void Lease_Kept();
+// 1 when the heartbeat kept last is older than kLeaseBeatSeconds: between
+// days the run then commits one of its own.
+[[nodiscard]] int Lease_Due();
+// Frees the lease and commits; 0 (also without one, or after it was lost),
+// or PZL_LEASE_LOST when another run had taken it over or it could not be
+// freed (said on stderr).
 [[nodiscard]] int Lease_Release();
 
 #endif  // PIRZOL_FOLLOWUP_LEASE_H_

@@ -39,10 +39,13 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
     FcdSatz fcd{};
     int flg = Fcd_ReadFlg(bch.BchFcd.c_str(), fcd.FcdNum);
     if (flg != 0) {
-      // An unknown or inactive code carries nothing over; a type that could
-      // not be read leaves the day failed, to be handled again.
-      if (flg != END_OF_DATA) ++MldCount.failures;
-      continue;
+      // An unknown or inactive code carries nothing over. A type that could
+      // not be read leaves the day failed, to be completed by a later run;
+      // the bookings after it wait too, so that they are weighed in order.
+      if (flg == END_OF_DATA) continue;
+      ++MldCount.failures;
+      rc = END_OF_DATA;
+      break;
     }
     if (fcd.FcdNum.empty()) continue;
     int frc = Fcd_Read(fcd);

@@ -183,7 +183,7 @@ void RecordDay(Night& n, int line) {
 int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
   // Between two days no unit is open: the heartbeat's commit takes nothing
   // half done with it. A dry run holds no lease.
-  if (Lease_Tick() != 0) return PZL_LEASE_LOST;
+  if (Unit_Beat() != 0) return PZL_LEASE_LOST;
   const MldCounts before = MldCount;
   ++MldCount.daysRead;
   // --again handles a day as a second run would, whatever an earlier one did.
@@ -376,8 +376,9 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
   }
   const bool inPlace = param != nullptr && ParamFinish(param) == 0;
   if (!inPlace && DryRun == 0) complete = 0;
+  const auto walked = static_cast<std::int32_t>(walkedNights.size());
   if (DryRun != 0 || plan.record == 0) {
-    if (inPlace || DryRun != 0) MldCount.nightsDone = static_cast<std::int32_t>(walkedNights.size());
+    if (inPlace || DryRun != 0) MldCount.nightsDone = walked;
   } else if (plan.runId > 0 && Unit_Lost() == 0) {
     // One COMMIT keeps the nights and the rows of their days that changed
     // nothing, which have waited for it.
@@ -385,7 +386,7 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
                             ? Lau_Night(plan.runId, walkedNights.back().c_str()) == 0
                             : false;
     if (Unit_Commit() == 1 && marked) {
-      MldCount.nightsDone = static_cast<std::int32_t>(walkedNights.size());
+      MldCount.nightsDone = walked;
     } else if (inPlace && !walkedNights.empty()) {
       if (Unit_Lost() == 0) {
         std::fprintf(stderr, "pirzol: the complete nights could not be recorded (%d): %s; the "
@@ -414,7 +415,13 @@ int Mld_Finish(const NightPlan& plan, int status) {
     (void)Db_Rollback();
     return status;
   }
-  if (Unit_Lost() != 0) return kExitIncomplete;
+  if (Unit_Lost() != 0) {
+    // The session may still stand (a refused record row): the lease is
+    // given back unless another run has it.
+    (void)Db_Rollback();
+    if (Lease_Lost() == 0) (void)Lease_Release();
+    return kExitIncomplete;
+  }
   if (plan.runId > 0) {
     const bool all = MldCount.nightsDone == static_cast<std::int32_t>(plan.dates.size());
     (void)Lau_Finish(plan.runId, all ? "complete" : "incomplete", MldCount, status);

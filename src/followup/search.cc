@@ -17,9 +17,13 @@ constexpr std::int32_t kFcdPassOnce = 24;
 
 // The search writes nothing to the log, but a day whose search failed
 // (a killed query, a statement time limit) must not pass as one with
-// nothing to carry over: the failure is counted, and the day recorded failed.
-void Failed(int rc) {
-  if (rc != 0 && rc != END_OF_DATA) ++MldCount.failures;
+// nothing to carry over: the failure is counted, and the day recorded
+// failed. The search stops there: going on to an older day would carry
+// over the messages of a day that is not the last. 1 when rc is a failure.
+bool Failed(int rc) {
+  if (rc == 0 || rc == END_OF_DATA) return false;
+  ++MldCount.failures;
+  return true;
 }
 
 }  // namespace
@@ -32,12 +36,12 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
   while (rc == 0) {
     std::int32_t count = 0;
     int crc = TagAlt_CountTagMld(count) == 0 ? 0 : Bch_CountTagMld(last, count);
-    Failed(crc);
-    if (crc == 0 && count != 0) {
+    if (Failed(crc)) break;
+    if (count != 0) {
       FcdSatz fcd{};
       fcd.FcdNum.assign(last.TagTgb.c_str());
-      // An unread type keeps an empty follow-up code and FcdFcd 0.
-      Failed(Fcd_Read(fcd));
+      // An unknown type keeps an empty follow-up code and FcdFcd 0.
+      if (Failed(Fcd_Read(fcd))) break;
       if (!fcd.FcdFlg.empty()) {
         Trace(kTrcTagMld);
         Tag_Print(last);
@@ -49,8 +53,8 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
     }
     count = 0;
     crc = Bch_CountStdMld(last, count);
-    Failed(crc);
-    if (crc == 0 && count != 0) {
+    if (Failed(crc)) break;
+    if (count != 0) {
       Trace(kTrcStdMld);
       Tag_Print(last);
       found = 1;
@@ -58,7 +62,7 @@ int Mld_FindLastDay(const char* pnr, const char* date, TagSatz& last) {
     }
     rc = TagAlt_Read(last);
   }
-  if (found == 0) Failed(rc);
+  if (found == 0 && rc != 0) (void)Failed(rc);
   (void)TagAlt_Close();
   return found;
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "db/db.h"
 #include "db/lau.h"
@@ -29,6 +31,8 @@ constexpr char kValUnit[] = "RC:%d Pnr:%s Tag:%s Einheit:%s%s%s\n";
 constexpr long kPauseMs = 100;
 
 bool RunLost = false;
+const char* LastOutcome = "";  // of the row written last, a literal
+int LastLine = 0;
 std::int32_t ChangedUnits = 0;
 bool InUnit = false;
 // A record row the server refused inside the present try: the unit must not
@@ -51,11 +55,55 @@ struct DayRow {
 };
 DayRow Row;
 
+// Rows of days whose last unit changed nothing, written but not yet
+// committed: they go with the next COMMIT, and a rollback before it must
+// not take them along, or a night would be recorded complete with a day
+// whose row is missing.
+struct Riding {
+  std::string date;
+  std::string pnr;
+  std::int64_t run;
+  std::string outcome;
+  int line;
+};
+std::vector<Riding> Waiting;
+
+void Ride(const char* outcome, int line) {
+  Waiting.push_back(Riding{Row.date, Row.pnr, Row.run, outcome, line});
+}
+
+// Ends the open transaction without keeping it, and writes the waiting rows
+// into the next one.
+void Rollback() {
+  (void)Db_Rollback();
+  for (const Riding& r : Waiting) {
+    if (Lat_Insert(r.date.c_str(), r.pnr.c_str(), r.run, r.outcome.c_str(), r.line) != 0) {
+      // Written again by the next run, which finds the day without its row.
+      std::fprintf(stderr, "pirzol: the run record lost the row of person %s on %s (%d)\n",
+                   r.pnr.c_str(), r.date.c_str(), Db_ErrNo());
+      break;
+    }
+  }
+}
+
+// What a COMMIT the server accepted has kept.
+void Kept() {
+  Waiting.clear();
+  Lease_Kept();
+  if (Row.rowInTxn) {
+    Row.rowKept = !Row.rowOpen;
+    Row.openKept = Row.rowOpen;
+    Row.rowInTxn = false;
+  }
+}
+
 int WriteRow(const char* outcome, int line) {
   int rc = Lat_Insert(Row.date, Row.pnr, Row.run, outcome, line);
   if (rc == 0) {
     Row.rowInTxn = true;
     Row.rowOpen = std::strcmp(outcome, "open") == 0;
+    LastOutcome = outcome;
+    LastLine = line;
     return 0;
   }
   if (Db_TxnError() == 0) {
@@ -112,13 +160,15 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
                    err, Db_ErrText());
       return;
     }
-    (void)Db_Rollback();  // what it took along was bookkeeping a later run writes again
+    Rollback();
   }
 }
 
 int Unit_Again(Unit& unit) {
-  if (RunLost) {
-    // Lost before the unit began (a dry run's standing conflict): nothing runs.
+  if (Unit_Lost() != 0) {
+    // Lost before the unit began (a dry run's standing conflict, the lease):
+    // nothing of it may be kept.
+    (void)Db_Rollback();
     unit.result = DB_TXN_LOST;
     InUnit = false;
     return 0;
@@ -132,6 +182,7 @@ int Unit_Again(Unit& unit) {
     // COMMIT: lost, the day is handled again, and an open day is completed
     // without redoing what its committed units did.
     if (unit.commit == kUnitCommitChanges && !changed) {
+      if (Row.rowInTxn) Ride(LastOutcome, LastLine);
       InUnit = false;
       return 0;
     }
@@ -154,11 +205,7 @@ int Unit_Again(Unit& unit) {
         ++ChangedUnits;
         Row.changed = true;
       }
-      if (Row.rowInTxn) {
-        Row.rowKept = !Row.rowOpen;
-        Row.openKept = Row.rowOpen;
-        Row.rowInTxn = false;
-      }
+      Kept();
       InUnit = false;
       return 0;
     }
@@ -167,7 +214,7 @@ int Unit_Again(Unit& unit) {
   ++unit.tries;
   char why[160] = {};
   std::snprintf(why, sizeof why, "%s", Db_ErrText());  // the rollback may replace it
-  (void)Db_Rollback();  // after a deadlock the server has done it; after a lock wait not
+  Rollback();  // after a deadlock the server has done it; after a lock wait not
   Row.rowInTxn = false;
   RowRefused = 0;
   // What the rolled-back try changed is gone: the next try's changes are
@@ -229,7 +276,7 @@ int Unit_Again(Unit& unit) {
 }
 
 int Unit_Result(const Unit& unit) { return unit.result; }
-int Unit_Lost() { return RunLost ? 1 : 0; }
+int Unit_Lost() { return RunLost || Lease_Lost() != 0 ? 1 : 0; }
 std::int32_t Unit_Changed() { return ChangedUnits; }
 
 void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun) {
@@ -250,13 +297,15 @@ int Unit_DayRow(int line) {
   const bool failed = MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp;
   const char* outcome = failed ? "failed" : (Row.changed || Db_TxnChanged() != 0) ? "changed"
                                                                                   : "nothing";
-  return WriteRow(outcome, line);
+  int rc = WriteRow(outcome, line);
+  if (rc == 0 && !InUnit) Ride(outcome, line);
+  return rc;
 }
 
 int Unit_DayRowWritten() { return Row.rowKept || (Row.rowInTxn && !Row.rowOpen) ? 1 : 0; }
 
 int Unit_Commit() {
-  if (RunLost) return 0;
+  if (Unit_Lost() != 0) return 0;
   if (DryRun != 0) return 1;
   int rc = Db_TxnWrote() != 0 ? Lease_Hold() : 0;
   if (rc == PZL_LEASE_LOST) {
@@ -265,14 +314,21 @@ int Unit_Commit() {
     return 0;
   }
   if (rc != 0 || Db_Commit() != 1) {
-    (void)Db_Rollback();
+    Rollback();
     return 0;
   }
   ++MldCount.commits;
-  if (Row.rowInTxn) {
-    Row.rowKept = !Row.rowOpen;
-    Row.openKept = Row.rowOpen;
-    Row.rowInTxn = false;
-  }
+  Kept();
   return 1;
+}
+
+int Unit_Beat() {
+  if (Lease_Due() == 0) return 0;
+  int rc = Lease_Hold();
+  if (rc == 0 && Unit_Commit() == 1) return 0;
+  if (Unit_Lost() != 0) return PZL_LEASE_LOST;
+  // A beat that did not go through is tried again with the next day's
+  // units, which prove the lease as well.
+  if (rc != 0) Rollback();
+  return 0;
 }

@@ -84,6 +84,10 @@ void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun);
 // 1 once the present day's row is committed, or written and waiting for the
 // next COMMIT.
 [[nodiscard]] int Unit_DayRowWritten();
+// Between days: when the lease's heartbeat is due, renews it with a COMMIT
+// of its own (and the rows waiting for one). 0, or PZL_LEASE_LOST when the
+// lease was found lost and the run must stop.
+[[nodiscard]] int Unit_Beat();
 // Commits the run's own bookkeeping between units (the run's row, a
 // complete night, the end), with the lease shown first on a cluster. 1 when
 // the server kept it; 0 when not (the caller says what was not kept; a lost

@@ -33,6 +33,15 @@ class Conflicts : public OwnServerBatch {
 
   std::string TableState() { return ::TableState(*Admin(), "pznight"); }
 
+  // Days of the night without their closing row in the record: none after a
+  // night that ended well, whatever was rolled back on the way.
+  std::string Unclosed() {
+    return Admin()->Query("SELECT COUNT(*) FROM Qel327Tag t WHERE TagTag = CURDATE() -"
+                          " INTERVAL 1 DAY AND NOT EXISTS (SELECT 1 FROM Qel951Lat WHERE"
+                          " LatTag = t.TagTag AND LatPnr = t.TagPnr AND LatErg IN"
+                          " ('changed', 'nothing'))")[0][0];
+  }
+
   // The night run without anybody else at work, then the data put back.
   void RunQuietly() {
     RunResult r = WaitProgram(Start("X"));
@@ -104,6 +113,7 @@ TEST_F(Conflicts, DeadlockVictimIsRedoneAndTheNightEndsAsAQuietOne) {
   EXPECT_NE(Log().find("Info: Arbeitseinheit wird wiederholt! RC:1213 Pnr:10000004"),
             std::string::npos);
   EXPECT_EQ(TableState(), quietState_);
+  EXPECT_EQ(Unclosed(), "0");
   EXPECT_EQ(ParamFile(), quietParams_);
 }
 
@@ -121,6 +131,7 @@ TEST_F(Conflicts, LockWaitTimeoutIsRedoneAndTheNightEndsAsAQuietOne) {
   EXPECT_NE(r.err.find("0 units given up; exit status 0"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find(" 0 retries"), std::string::npos) << r.err;
   EXPECT_EQ(TableState(), quietState_);
+  EXPECT_EQ(Unclosed(), "0");
   EXPECT_EQ(ParamFile(), quietParams_);
 }
 
@@ -177,6 +188,7 @@ TEST_F(Conflicts, DayCutShortIsCompletedByTheNextRun) {
   RunResult r = WaitProgram(Start());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(TableState(), quietState_);
+  EXPECT_EQ(Unclosed(), "0");
   auto sorted = [](std::string text) {
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {

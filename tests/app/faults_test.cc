@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -134,6 +135,22 @@ TEST_F(Faults, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
   RunResult next = Run("XXX", "D");
   EXPECT_NE(next.err.find("1 skipped as handled"), std::string::npos) << next.err;
   EXPECT_EQ(ParamFile(), "P1      ," + DottedYesterday() + "\n");
+}
+
+// Links planted where the run gathers its parameter lines and its report:
+// the files they point at stay as they were, and both land in place.
+TEST_F(Faults, PlantedLinksAreNotFollowed) {
+  SeedSickness("P1");
+  const std::string target = work_.File("elsewhere");
+  std::ofstream(target) << "keep\n";
+  for (const char* name : {"pirzoltgb.tmp", "report.jsonl.tmp"}) {
+    ASSERT_EQ(symlink(target.c_str(), work_.File(name).c_str()), 0);
+  }
+  RunResult r = Run("XXX", "D", {"--report=" + work_.File("report.jsonl")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadFile(target), "keep\n");
+  EXPECT_EQ(ParamFile(), "P1      ," + DottedYesterday() + "\n");
+  EXPECT_NE(ReadFile(work_.File("report.jsonl")).find("\"person\":\"P1\""), std::string::npos);
 }
 
 // The parameter file outgrows what the process may write (a full disk, here
