@@ -75,7 +75,9 @@ void Ride(const char* outcome, int line) {
 // Ends the open transaction without keeping it, and writes the waiting rows
 // into the next one.
 void Rollback() {
-  (void)Db_Rollback();
+  // A session that is gone keeps nothing; the run stops, and the next one
+  // finds those days without their rows.
+  if (Db_Rollback() != 1) return;
   for (const Riding& r : Waiting) {
     if (Lat_Insert(r.date.c_str(), r.pnr.c_str(), r.run, r.outcome.c_str(), r.line) != 0) {
       // Written again by the next run, which finds the day without its row.
