@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/result.h"
+#include "followup/workers.h"
 
 const char kOptHelp[] =
     "\n"
@@ -22,6 +23,8 @@ const char kOptHelp[] =
     "  --dry-run            do everything and keep nothing\n"
     "  --report=FILE        write what the run did as JSON Lines\n"
     "  --metrics=FILE       write the run's figures for the Prometheus textfile collector\n"
+    "  --workers=N          share each night among N sessions (1 to 16, default 1):\n"
+    "                       about the database server's cores, more over a slow network\n"
     "  --defaults-file=FILE read port, socket and TLS settings from the [client] and\n"
     "                       [pirzol] groups of this option file\n"
     "  --help               show this text\n"
@@ -43,6 +46,7 @@ enum : int {
   kOptReport,
   kOptMetrics,
   kOptDefaults,
+  kOptWorkers,
   kOptShowHelp,
   kOptVersion,
 };
@@ -55,6 +59,7 @@ const option kLongOptions[] = {
     {"report", required_argument, nullptr, kOptReport},
     {"metrics", required_argument, nullptr, kOptMetrics},
     {"defaults-file", required_argument, nullptr, kOptDefaults},
+    {"workers", required_argument, nullptr, kOptWorkers},
     {"help", no_argument, nullptr, kOptShowHelp},
     {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
@@ -135,6 +140,17 @@ int TakeOption(int c, const char* value, CmdLine& cmd) {
       return TakeFile("--metrics", value, opts.metrics);
     case kOptDefaults:
       return TakeFile("--defaults-file", value, cmd.defaultsFile);
+    case kOptWorkers: {
+      // Digits only: "--workers=4x" or "--workers=-1" is a slip, not a count.
+      bool digits = value[0] != '\0' && std::strlen(value) <= 2;
+      for (const char* p = value; digits && *p != '\0'; ++p) digits = *p >= '0' && *p <= '9';
+      int n = digits ? Num_Parse(value) : 0;
+      if (n < 1 || n > kMaxWorkers) {
+        return Refuse("not a number of workers (1 to 16)", "--workers", value);
+      }
+      opts.workers = n;
+      return 0;
+    }
     case kOptShowHelp:
       cmd.help = 1;
       return 0;

@@ -1,9 +1,12 @@
 #include "db/db.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "base/exitcodes.h"
 
@@ -25,6 +28,13 @@ std::uint64_t TxnEnds = 0;
 bool Aside = false;
 int TxnError = 0;
 char TxnErrText[160] = {};
+
+// What the last Db_Connect was given, for a child's session of its own.
+struct ConnectArgs {
+  std::string user, pwd, host, database, defaultsFile;
+  bool withDefaults = false;
+};
+ConnectArgs LastConnect;
 
 constexpr char kSetAutocommit[] = "SET AUTOCOMMIT = 0";
 // The option file group of the batch's own, read beside [client].
@@ -94,6 +104,14 @@ int SendEnd(const char* text) {
 
 int Db_Connect(const char* user, const char* pwd, const char* host, const char* database,
                const char* defaultsFile) {
+  if (user != LastConnect.user.c_str()) {  // not a child's connect with the saved values
+    LastConnect.user = user != nullptr ? user : "";
+    LastConnect.pwd = pwd != nullptr ? pwd : "";
+    LastConnect.host = host != nullptr ? host : "";
+    LastConnect.database = database != nullptr ? database : "";
+    LastConnect.withDefaults = defaultsFile != nullptr;
+    LastConnect.defaultsFile = defaultsFile != nullptr ? defaultsFile : "";
+  }
   if (mysql_init(&DbHandle) == nullptr) {
     // Without a handle there is nothing to ask; out of memory is the one cause.
     DbErrNo = 2008;
@@ -152,6 +170,20 @@ void Db_Disconnect() {
   if (!DbInitialised) return;
   mysql_close(&DbHandle);
   DbInitialised = false;
+}
+
+int Db_ConnectChild() {
+  if (DbInitialised) {
+    // Closing the handle would send the server the parent's goodbye (and a
+    // TLS close) on the parent's socket; this side's descriptor alone is
+    // closed, and what the handle holds is left to the process's end.
+    my_socket fd = mysql_get_socket(&DbHandle);
+    if (fd >= 0) close(fd);
+    DbInitialised = false;
+  }
+  const ConnectArgs& a = LastConnect;
+  return Db_Connect(a.user.c_str(), a.pwd.c_str(), a.host.c_str(), a.database.c_str(),
+                    a.withDefaults ? a.defaultsFile.c_str() : nullptr);
 }
 
 int Db_Lock(const char* database) {

@@ -33,6 +33,10 @@ struct Cursor {
                              const char* database, const char* defaultsFile = nullptr);
 // Ends the session: nothing that was not committed is kept by the server.
 void Db_Disconnect();
+// In a child process: leaves the session it inherited to the parent, with
+// no word to the server, and connects one of its own as Db_Connect last
+// did. 0 or the error number.
+[[nodiscard]] int Db_ConnectChild();
 // Changes with every COMMIT, ROLLBACK and session: what was read under one
 // value was read in the same transaction as what is read under it again.
 [[nodiscard]] std::uint64_t Db_TxnSeq();

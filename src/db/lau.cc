@@ -42,7 +42,18 @@ constexpr char kLeaTake[] =
 // two beats fall in one microsecond.
 constexpr char kLeaBeat[] =
     "UPDATE Qel952Lea SET LeaHbt = GREATEST(UTC_TIMESTAMP(6), LeaHbt + INTERVAL 1 MICROSECOND) "
-    "WHERE LeaKey = 'run' AND LeaTok = '%s'";
+    "WHERE LeaKey = '%s' AND LeaTok = '%s'";
+// The rows of a run's workers: each proves the lease with its own row, so
+// that the workers' commits do not wait for each other on one row. A
+// takeover writes them all, so a worker's commit after it fails as the
+// holder's own would.
+constexpr char kLeaSlot[] =
+    "INSERT INTO Qel952Lea (LeaKey, LeaTok, LeaHst, LeaBeg, LeaHbt) VALUES ('w%d', '%s', '%s', "
+    "UTC_TIMESTAMP(6), UTC_TIMESTAMP(6)) ON DUPLICATE KEY UPDATE LeaTok = VALUES(LeaTok), "
+    "LeaHst = VALUES(LeaHst), LeaBeg = VALUES(LeaBeg), LeaHbt = VALUES(LeaHbt)";
+constexpr char kLeaTakeSlots[] =
+    "UPDATE Qel952Lea SET LeaTok = '%s', LeaHst = '%s', LeaHbt = UTC_TIMESTAMP(6) WHERE LeaKey "
+    "<> 'run'";
 constexpr char kLeaFree[] =
     "UPDATE Qel952Lea SET LeaTok = NULL, LeaHbt = UTC_TIMESTAMP(6) WHERE LeaKey = 'run' AND "
     "LeaTok = '%s'";
@@ -144,7 +155,19 @@ int Lea_Read(int staleSeconds, LeaseRow& row) {
 int Lea_Take(int present, const char* token, const char* host) {
   Sql_Format(present != 0 ? kLeaTake : kLeaInsert, SqlValue<97>(token).c_str(),
              SqlValue<65>(host).c_str());
+  int rc = Db_Aside();
+  if (rc != 0 || present == 0) return rc;
+  Sql_Format(kLeaTakeSlots, SqlValue<97>(token).c_str(), SqlValue<65>(host).c_str());
   return Db_Aside();
+}
+
+int Lea_Slots(int count, const char* token, const char* host) {
+  for (int k = 1; k <= count; ++k) {
+    Sql_Format(kLeaSlot, k, SqlValue<97>(token).c_str(), SqlValue<65>(host).c_str());
+    int rc = Db_Aside();
+    if (rc != 0) return rc;
+  }
+  return 0;
 }
 
 namespace {
@@ -158,8 +181,8 @@ int LeaseChange() {
 
 }  // namespace
 
-int Lea_Beat(const char* token) {
-  Sql_Format(kLeaBeat, SqlValue<97>(token).c_str());
+int Lea_Beat(const char* key, const char* token) {
+  Sql_Format(kLeaBeat, SqlValue<9>(key).c_str(), SqlValue<97>(token).c_str());
   return LeaseChange();
 }
 

@@ -59,13 +59,17 @@ struct LeaseRow {
 // Reads the lease and locks its row until the transaction ends. 0,
 // END_OF_DATA when there is no row, or the error number.
 [[nodiscard]] int Lea_Read(int staleSeconds, LeaseRow& row);
-// Takes the lease for token: inserts the row, or takes it over when present.
+// Takes the lease for token: inserts the row, or takes it over when present,
+// its workers' rows with it.
 [[nodiscard]] int Lea_Take(int present, const char* token, const char* host);
-// Renews token's heartbeat, as bookkeeping of the open transaction: 0,
-// DB_NO_ROW_CHANGED when token holds it no longer, or the error number.
-// Every holder's transaction that writes it conflicts with a takeover on
-// any node, so one that commits after it was taken over cannot.
-[[nodiscard]] int Lea_Beat(const char* token);
+// Gives token the rows of workers 1 to count ("w1", ...), made where missing.
+[[nodiscard]] int Lea_Slots(int count, const char* token, const char* host);
+// Renews the heartbeat of row key ("run", or a worker's) for token, as
+// bookkeeping of the open transaction: 0, DB_NO_ROW_CHANGED when token holds
+// it no longer, or the error number. Every holder's transaction that writes
+// it conflicts with a takeover on any node, so one that commits after it was
+// taken over cannot.
+[[nodiscard]] int Lea_Beat(const char* key, const char* token);
 // Frees the lease token holds: 0, DB_NO_ROW_CHANGED, or the error number.
 [[nodiscard]] int Lea_Free(const char* token);
 

@@ -1,5 +1,6 @@
 #include "db/tag.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "db/db.h"
@@ -18,7 +19,9 @@ constexpr char kTagAkt[] =
     "TagTag = %s AND   DATE_FORMAT(TagVon, "
     "'%%Y%%m%%d')=DATE_FORMAT(TagBis, '%%Y%%m%%d') AND   DATE_FORMAT(TagUhr, "
     "'%%H%%i%%s')=DATE_FORMAT(TagEnd, '%%H%%i%%s') AND   DATE_FORMAT(TagUhr, '%%H%%i%%s') = "
-    "'120000' AND   TgbPnr = TagPnr AND   TgbDtm = TagTag AND   TgbZtr = 1 ORDER BY TagPnr";
+    "'120000' AND   TgbPnr = TagPnr AND   TgbDtm = TagTag AND   TgbZtr = 1%s%s ORDER BY TagPnr";
+constexpr char kFromPnr[] = " AND TagPnr >= '%s'";
+constexpr char kToPnr[] = " AND TagPnr < '%s'";
 
 // One page of the person's history, newest first, from the day before
 // `before` on: the search nearly always stops after a row or two, so the
@@ -116,11 +119,38 @@ void Tag_Print(const TagSatz& tag) {
         static_cast<long>(tag.TagHns));
 }
 
-int TagAkt_Open(const char* date) {
+int TagAkt_Open(const char* date, const char* from, const char* to) {
   char day[32] = "CURDATE() - INTERVAL 1 DAY";
   if (date != nullptr) std::snprintf(day, sizeof day, "'%s'", SqlValue<9>(date).c_str());
-  Sql_Format(kTagAkt, day);
+  char low[2 * kPnrBoundSize + 32] = {};
+  char high[2 * kPnrBoundSize + 32] = {};
+  if (from != nullptr && from[0] != '\0') {
+    std::snprintf(low, sizeof low, kFromPnr, SqlValue<kPnrBoundSize>(from).c_str());
+  }
+  if (to != nullptr && to[0] != '\0') {
+    std::snprintf(high, sizeof high, kToPnr, SqlValue<kPnrBoundSize>(to).c_str());
+  }
+  Sql_Format(kTagAkt, day, low, high);
   return Cur_OpenFormatted(TagAkt);
+}
+
+int TagAkt_Bounds(const char* date, int slices, std::vector<std::string>& bounds) {
+  bounds.clear();
+  int rc = TagAkt_Open(date);
+  if (rc != 0) return rc;
+  const auto rows = static_cast<std::uint64_t>(mysql_num_rows(TagAkt.result));
+  const auto n = static_cast<std::uint64_t>(slices > 0 ? slices : 1);
+  for (std::uint64_t k = 1; k < n && k < rows; ++k) {
+    mysql_data_seek(TagAkt.result, k * rows / n);
+    MYSQL_ROW row = mysql_fetch_row(TagAkt.result);
+    unsigned long* lengths = mysql_fetch_lengths(TagAkt.result);
+    if (row == nullptr || row[0] == nullptr || lengths == nullptr) continue;
+    std::string pnr(row[0], std::min<unsigned long>(lengths[0], kPnrBoundSize - 1));
+    // Two equal bounds would make one slice empty, never two slices meet.
+    if (bounds.empty() || bounds.back() != pnr) bounds.push_back(pnr);
+  }
+  (void)TagAkt_Close();
+  return 0;
 }
 
 int TagAkt_Read(TagSatz& tag) {

@@ -5,7 +5,9 @@
 #define PIRZOL_DB_TAG_H_
 
 #include <cstdint>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include "base/fixtext.h"
 #include "base/result.h"
@@ -27,9 +29,23 @@ struct TagSatz {
 };
 static_assert(std::is_trivially_copyable_v<TagSatz>);
 
+// A slice's bound is taken from the server whole up to this size, terminator
+// included; a longer personnel number is cut, the same way on both sides of
+// the bound, so the slices still cover every person once.
+constexpr std::size_t kPnrBoundSize = 65;
+
 // Opens the driving cursor over the whole-day placeholder records of date
-// (YYYYMMDD), or of the server's yesterday without one.
-[[nodiscard]] int TagAkt_Open(const char* date = nullptr);
+// (YYYYMMDD), or of the server's yesterday without one; with from or to (not
+// empty) only the persons from from on and before to, as the server
+// compares them: one slice of the night.
+[[nodiscard]] int TagAkt_Open(const char* date = nullptr, const char* from = nullptr,
+                              const char* to = nullptr);
+// The first personnel number of every slice but the first when date's
+// driving rows are cut into slices contiguous runs of about equal length, in
+// the driving order: slice k runs from bounds[k-1] (the first from the start)
+// to bounds[k] (the last to the end). Fewer when the night has fewer persons.
+// 0 or the error number.
+[[nodiscard]] int TagAkt_Bounds(const char* date, int slices, std::vector<std::string>& bounds);
 // Next driving row into tag (NULL columns leave fields alone): 0,
 // END_OF_DATA, DB_NO_RESULT, or TAG_PNR_TOO_LONG when the personnel number is
 // longer than TagPnr holds; the record then holds the cut number, which may

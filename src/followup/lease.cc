@@ -97,6 +97,8 @@ bool HolderGone(const LeaseRow& row, const char* host, const char* boot) {
 bool Held = false;
 bool LostIt = false;
 FixText<97> Token;
+char Key[9] = "run";  // the row this process proves the lease with
+bool Beats = true;      // the holder renews the heartbeat; its workers do not
 std::time_t LastBeat = 0;
 std::time_t BeatSent = 0;
 
@@ -176,7 +178,7 @@ int Lease_Lost() { return LostIt ? 1 : 0; }
 int Lease_Hold() {
   if (LostIt) return PZL_LEASE_LOST;
   if (!Held) return 0;
-  int rc = Lea_Beat(Token.c_str());
+  int rc = Lea_Beat(Key, Token.c_str());
   if (rc == DB_NO_ROW_CHANGED) return Lost(rc);
   if (rc == 0) BeatSent = std::time(nullptr);
   return rc;
@@ -188,9 +190,28 @@ void Lease_Kept() {
 }
 
 int Lease_Due() {
-  if (!Held) return 0;
+  if (!Held || !Beats) return 0;
   std::time_t now = std::time(nullptr);
   return now - LastBeat >= kLeaseBeatSeconds || now < LastBeat ? 1 : 0;
+}
+
+int Lease_Slots(int count) {
+  if (!Held) return 0;
+  char host[65] = {};
+  (void)gethostname(host, sizeof host - 1);
+  return Lea_Slots(count, Token.c_str(), host);
+}
+
+void Lease_Slot(int worker) {
+  if (!Held) return;
+  std::snprintf(Key, sizeof Key, "w%d", worker);
+  Beats = false;
+}
+
+void Lease_Gone() {
+  if (!Held && !LostIt) return;
+  Held = false;
+  LostIt = true;
 }
 
 int Lease_Release() {

@@ -30,6 +30,15 @@ void Lease_Kept();
 // 1 when the heartbeat kept last is older than kLeaseBeatSeconds: between
 // days the run then commits one of its own.
 [[nodiscard]] int Lease_Due();
+// Workers: the run's workers prove the lease each with a row of its own,
+// which a takeover writes as well. Lease_Slots gives this run the rows of
+// workers 1 to count, into the open transaction (0 also without a lease, or
+// the error); Lease_Slot makes this process worker worker of its run: it
+// proves the lease with that row and leaves the heartbeat to the holder.
+[[nodiscard]] int Lease_Slots(int count);
+void Lease_Slot(int worker);
+// A worker of this run found the lease lost: nothing more is committed.
+void Lease_Gone();
 // Frees the lease and commits; 0 (also without one, or after it was lost),
 // or PZL_LEASE_LOST when another run had taken it over or it could not be
 // freed (said on stderr).

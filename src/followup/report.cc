@@ -165,6 +165,12 @@ void Rpt_DayEnd(int line, int retries) {
   Weighed.clear();
 }
 
+std::FILE* Rpt_Stream() { return Report; }
+
+void Rpt_Divert(std::FILE* to) {
+  if (Report != nullptr) Report = to;
+}
+
 int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates, const char* options,
               const MldCounts& c, int exitStatus, int dryRun) {
   if (Report == nullptr) return 0;

@@ -6,6 +6,7 @@
 #define PIRZOL_FOLLOWUP_REPORT_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ void Rpt_Drop(std::size_t mark);
 void Rpt_GiveUp(std::size_t mark);
 // The day ends: whether its parameter line was written, its retries.
 void Rpt_DayEnd(int line, int retries);
+
+// The open report's stream, or nullptr without a report; Rpt_Divert sends a
+// worker's objects to its own file instead (nothing when there is no report).
+[[nodiscard]] std::FILE* Rpt_Stream();
+void Rpt_Divert(std::FILE* to);
 
 // Ends the report with the run's object and puts the file in place.
 // 0, or -1 when it could not be written (said on stderr).

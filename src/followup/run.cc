@@ -21,6 +21,7 @@
 #include "followup/report.h"
 #include "followup/search.h"
 #include "followup/unit.h"
+#include "followup/workers.h"
 #include "base/counts.h"
 #include "base/exitcodes.h"
 #include "base/log.h"
@@ -148,6 +149,8 @@ struct Night {
   NightPlan* plan;
   const RunOptions* opts;
   std::FILE* param;            // nullptr when the lines go nowhere but the trace
+  std::string from;            // the slice of persons walked: from from on, before to;
+  std::string to;              // empty for no bound
   std::vector<LatDay> recorded;                     // the record's days of the date
   std::unordered_map<std::string, std::size_t> byPnr;  // PnrKey -> recorded
   std::unordered_set<std::string> listed;           // PnrKey of the persons listed so far
@@ -239,7 +242,7 @@ int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
 // walked: the night is complete, failed days or not.
 int WalkNight(Night& n) {
   TagSatz tag{};
-  int rc = TagAkt_Open(n.date);
+  int rc = TagAkt_Open(n.date, n.from.c_str(), n.to.c_str());
   const bool opened = rc == 0;
   if (!opened) {
     Log_Fail(kTxtCurOpenTag, kValRc, rc);
@@ -292,6 +295,89 @@ int WalkNight(Night& n) {
   return walked ? 1 : 0;
 }
 
+// What a worker hands back of its slice: its counts, how its walk ended,
+// and whom it listed.
+struct SliceEnd {
+  MldCounts counts;
+  int walked;
+  int complete;
+  int lost;
+  int leaseLost;
+};
+
+std::string TellSlice(const Night& n, int walked) {
+  SliceEnd end{MldCount, walked, n.complete, Unit_Lost(), Lease_Lost()};
+  std::string answer(reinterpret_cast<const char*>(&end), sizeof end);
+  for (const std::string& key : n.listed) answer.append(key.c_str(), key.size() + 1);
+  return answer;
+}
+
+// Takes a worker's answer into the night and the run's counts; false when
+// the answer is not whole.
+bool TakeSlice(Night& n, const std::string& answer, SliceEnd& end) {
+  if (answer.size() < sizeof end) return false;
+  std::memcpy(&end, answer.data(), sizeof end);
+  const MldCounts& c = end.counts;
+  MldCount.daysSkipped += c.daysSkipped;
+  MldCount.daysRead += c.daysRead;
+  MldCount.daysFound += c.daysFound;
+  MldCount.generated += c.generated;
+  MldCount.cancelled += c.cancelled;
+  MldCount.failures += c.failures;
+  MldCount.commits += c.commits;
+  MldCount.retries += c.retries;
+  MldCount.givenUp += c.givenUp;
+  for (std::size_t at = sizeof end; at < answer.size();) {
+    std::size_t stop = answer.find('\0', at);
+    if (stop == std::string::npos) return false;
+    n.listed.insert(answer.substr(at, stop - at));
+    at = stop + 1;
+  }
+  return true;
+}
+
+// Walks the night in slices, one worker each; the next night begins only
+// when every slice is done. 1 when every worker walked its slice to its end
+// and committed its days' rows.
+int WalkInWorkers(Night& n) {
+  std::vector<std::string> bounds;
+  int rc = TagAkt_Bounds(n.date, n.opts->workers, bounds);
+  // A night too small to share, or a driving statement that fails (said
+  // there), is walked here as one session walks it.
+  if (rc != 0 || bounds.empty()) return WalkNight(n);
+  // The parent's read view would stand, unused, while the workers write.
+  if (Db_TxnWrote() == 0) (void)Db_Rollback();
+  const int count = static_cast<int>(bounds.size()) + 1;
+  std::vector<WorkerEnd> ends;
+  (void)Wrk_Run(count, n.param, [&](int slice, std::FILE* param) {
+    // The counts a worker hands back are its own slice's.
+    MldCount = MldCounts{};
+    n.param = param;
+    n.from = slice > 0 ? bounds[static_cast<std::size_t>(slice) - 1] : "";
+    n.to = slice + 1 < count ? bounds[static_cast<std::size_t>(slice)] : "";
+    int walked = WalkNight(n);
+    // The rows of days whose last unit changed nothing wait for a COMMIT:
+    // the worker's last one keeps them before the parent may record the
+    // night complete.
+    if (Unit_Lost() == 0 && Db_TxnWrote() != 0 && Unit_Commit() != 1) walked = 0;
+    if (param != nullptr && std::fflush(param) != 0) n.complete = 0;
+    return TellSlice(n, walked);
+  }, ends);
+  int walked = 1;
+  for (const WorkerEnd& e : ends) {
+    SliceEnd end{};
+    if (e.ended == 0 || !TakeSlice(n, e.answer, end)) {
+      walked = 0;
+      n.complete = 0;
+      continue;
+    }
+    if (end.leaseLost != 0) Lease_Gone();
+    if (end.walked == 0 || end.lost != 0) walked = 0;
+    if (end.complete == 0) n.complete = 0;
+  }
+  return walked;
+}
+
 // The days of a night that earlier runs changed and listed, which this run
 // did not list: the next step may never have seen the file that listed them.
 void ListAgain(Night& n) {
@@ -317,12 +403,21 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     return 0;
   }
   int complete = 1;
+  int workers = opts.workers > 1 ? opts.workers : 1;
+  if (workers > 1 && DryRun != 0) {
+    // A dry run keeps everything in one transaction, and a night's
+    // follow-ups are the next night's last messages: other sessions could
+    // not see them.
+    std::fprintf(stderr, "pirzol: a dry run works in one session; --workers=%d is not used\n",
+                 workers);
+    workers = 1;
+  }
   if (plan.record != 0 && DryRun == 0) {
     char host[65] = {};
     (void)gethostname(host, sizeof host - 1);
     if (Lau_Insert(plan.dates.front().c_str(), plan.dates.back().c_str(), host,
                    opts.work.c_str(), plan.runId) != 0 ||
-        Unit_Commit() != 1) {
+        (workers > 1 && Lease_Slots(workers) != 0) || Unit_Commit() != 1) {
       if (Unit_Lost() == 0) {
         std::fprintf(stderr, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
                      Db_ErrText());
@@ -361,7 +456,7 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     for (std::size_t i = 0; i < n.recorded.size(); ++i) {
       n.byPnr.emplace(PnrKey(n.recorded[i].pnr.c_str()), i);
     }
-    int walked = WalkNight(n);
+    int walked = workers > 1 ? WalkInWorkers(n) : WalkNight(n);
     if (walked != 0 && Unit_Lost() == 0) {
       if (Recording(n)) ListAgain(n);
       walkedNights.push_back(date);
