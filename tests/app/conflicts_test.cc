@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -171,33 +172,59 @@ TEST_F(Conflicts, LockHeldThroughEveryTryGivesTheUnitUpAndEndsIncomplete) {
 // committed, the second waits for a terminal's lock. The day stays open in
 // the record, and the next plain run completes it without booking the first
 // again: the night ends as a quiet one.
+// The run killed while a follow-up waits, and then, in a run of three
+// workers, only the worker that waits: the next plain run completes the
+// night, every person once.
 TEST_F(Conflicts, DayCutShortIsCompletedByTheNextRun) {
   RunQuietly();
-  auto terminal = Terminal();
-  terminal->Exec("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES"
-                 " ('10000008', CURDATE() - INTERVAL 1 DAY,"
-                 " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00'), 1, 'KF')");
-  Spawned run = Start();
-  // The cancellation of UHF waits for the terminal's row beside it.
-  ASSERT_TRUE(WaitForStatement("UPDATE QEL321Bch", "10000008"));
-  kill(run.pid, SIGKILL);
-  EXPECT_EQ(WaitProgram(run).status, -1);
-  terminal->Exec("ROLLBACK");
-  EXPECT_EQ(Admin()->Query("SELECT LatErg FROM Qel951Lat WHERE LatPnr = '10000008'"),
-            (Rows{{"open"}}));
-  RunResult r = WaitProgram(Start());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(TableState(), quietState_);
-  EXPECT_EQ(Unclosed(), "0");
-  auto sorted = [](std::string text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
-      lines.push_back(text.substr(at, text.find('\n', at) - at));
+  for (const bool worker : {false, true}) {
+    SCOPED_TRACE(worker ? "a worker killed" : "the run killed");
+    if (worker) {
+      Recreate();
+      Seed();
     }
-    std::sort(lines.begin(), lines.end());
-    return lines;
-  };
-  EXPECT_EQ(sorted(ParamFile()), sorted(quietParams_));
+    auto terminal = Terminal();
+    terminal->Exec("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES"
+                   " ('10000008', CURDATE() - INTERVAL 1 DAY,"
+                   " TIMESTAMP(CURDATE() - INTERVAL 1 DAY, '00:00:00'), 1, 'KF')");
+    Spawned run = Start("D", worker ? std::vector<std::string>{"--workers=3"}
+                                    : std::vector<std::string>{});
+    // The cancellation of UHF waits for the terminal's row beside it.
+    ASSERT_TRUE(WaitForStatement("UPDATE QEL321Bch", "10000008"));
+    if (worker) {
+      // The last slice's worker, found among the run's children by its name.
+      pid_t last = 0;
+      std::istringstream children(ReadFile("/proc/" + std::to_string(run.pid) + "/task/" +
+                                           std::to_string(run.pid) + "/children"));
+      for (pid_t child = 0; children >> child;) {
+        if (ReadFile("/proc/" + std::to_string(child) + "/comm") == "pirzol-w3\n") last = child;
+      }
+      ASSERT_GT(last, 0);
+      kill(last, SIGKILL);
+      RunResult cut = WaitProgram(run);
+      EXPECT_EQ(cut.status, 3) << cut.err;
+      EXPECT_NE(cut.err.find("worker 3 was ended by signal 9"), std::string::npos) << cut.err;
+    } else {
+      kill(run.pid, SIGKILL);
+      EXPECT_EQ(WaitProgram(run).status, -1);
+    }
+    terminal->Exec("ROLLBACK");
+    EXPECT_EQ(Admin()->Query("SELECT LatErg FROM Qel951Lat WHERE LatPnr = '10000008'"),
+              (Rows{{"open"}}));
+    RunResult r = WaitProgram(Start());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(TableState(), quietState_);
+    EXPECT_EQ(Unclosed(), "0");
+    auto sorted = [](std::string text) {
+      std::vector<std::string> lines;
+      for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+        lines.push_back(text.substr(at, text.find('\n', at) - at));
+      }
+      std::sort(lines.begin(), lines.end());
+      return lines;
+    };
+    EXPECT_EQ(sorted(ParamFile()), sorted(quietParams_));
+  }
 }
 
 }  // namespace

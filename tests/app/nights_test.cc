@@ -2,6 +2,7 @@
 // run record in the database decides what a run handles.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,7 @@ class Nights : public BatchTest {
 TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
   Reseed(3);
   CompleteNight(4);
-  RunResult r = Run("XXX", "D");
+  RunResult r = Run("XXX", "D", {"--report=" + work_.File("one.json")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("days " + Dashed(3) + " to " + Dashed(1) + ": 9 placeholder days read"),
             std::string::npos)
@@ -91,6 +92,7 @@ TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
   EXPECT_EQ(ParamFile(), lines);
   const std::string caughtUp = State();
   const std::string record = State(true);
+  const std::string firstLog = Log();
 
   RunResult again = Run("XXX", "D");
   EXPECT_EQ(again.status, 0) << again.err;
@@ -113,6 +115,28 @@ TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
   RunResult twice = Run("XXX", "D", {"--day=" + Dashed(1)});
   EXPECT_NE(twice.err.find("0 placeholder days read, 3 skipped"), std::string::npos) << twice.err;
   EXPECT_EQ(State(), caughtUp);
+
+  // The same catch-up with a worker per person: each night waits for the
+  // one before it, and the run writes what one session writes. Only the
+  // summary differs: each worker commits its slice's waiting rows itself.
+  auto entries = [](const std::string& log) {
+    std::string kept;
+    for (std::size_t at = 0; at < log.size(); at = log.find('\n', at) + 1) {
+      std::string line = log.substr(at, log.find('\n', at) - at);
+      if (line.rfind("Datum:", 0) != 0 && line.rfind("Info: Laufzus", 0) != 0) kept += line + "\n";
+    }
+    return kept;
+  };
+  Reseed(3);
+  CompleteNight(4);
+  std::remove(work_.File("pirzol.log").c_str());
+  RunResult shared = Run("XXX", "D", {"--workers=3", "--report=" + work_.File("three.json")});
+  EXPECT_EQ(shared.status, 0) << shared.err;
+  EXPECT_EQ(State(), caughtUp);
+  EXPECT_EQ(ParamFile(), lines);
+  EXPECT_EQ(ReadFile(work_.File("three.json")), ReadFile(work_.File("one.json")));
+  EXPECT_EQ(shared.out, r.out);
+  EXPECT_EQ(entries(Log()), entries(firstLog));
 
   // Nights missed, then yesterday alone by hand: the next plain run still
   // handles the nights before it, and lists yesterday's days again.

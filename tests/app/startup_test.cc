@@ -41,6 +41,8 @@ TEST_F(Batch, MistypedCommandLinesAreRefusedBeforeAnythingIsTouched) {
       {{ini_, "XXX", "D", "--dry-rn"}, 2, "", "unknown option: --dry-rn"},
       {{ini_, "XXX", "D", "--report", "--dry-run"}, 2, "", "--report=--dry-run"},
       {{ini_, "XXX", "D", "--dry-run", "--defaults-file=no.cnf"}, 2, "", "no.cnf"},
+      {{ini_, "XXX", "D", "--workers=17"}, 2, "", "--workers=17"},
+      {{ini_, "XXX", "D", "--workers", "4x"}, 2, "", "--workers=4x"},
       {{"--help"}, 0, help, ""},
       {{ini_, "XXX", "--version", "D"}, 0, "pirzol " PIRZOL_VERSION "\n", ""},
   };
@@ -55,9 +57,10 @@ TEST_F(Batch, MistypedCommandLinesAreRefusedBeforeAnythingIsTouched) {
   }
   // After "--" a word beginning with "-" is a parameter: this dry run reads
   // -pirzol.ini, finds P1, and keeps nothing.
-  RunResult r = RunProgram(PirzolBin(), {"--dry-run", "--", "-pirzol.ini", "XXX", "D"},
-                           work_.path());
+  RunResult r = RunProgram(PirzolBin(), {"--dry-run", "--workers=2", "--", "-pirzol.ini", "XXX",
+                           "D"}, work_.path());
   EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("a dry run works in one session"), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("TagPnr: P1"), std::string::npos);
   EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch")[0][0], "1");
 }

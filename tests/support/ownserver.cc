@@ -91,8 +91,10 @@ void OwnServerBatch::Recreate() {
   admin_->ExecFile(std::string(std::getenv("PIRZOL_SOURCE_DIR")) + "/sql/schema.sql");
 }
 
-Spawned OwnServerBatch::Start(const std::string& sw) {
-  return SpawnProgram(PirzolBin(), {ini_, "XXX", sw}, work_.path(),
+Spawned OwnServerBatch::Start(const std::string& sw, const std::vector<std::string>& options) {
+  std::vector<std::string> args = {ini_, "XXX", sw};
+  args.insert(args.end(), options.begin(), options.end());
+  return SpawnProgram(PirzolBin(), args, work_.path(),
                       {"MYSQL_UNIX_PORT=" + server_.Socket()});
 }
 

@@ -50,7 +50,7 @@ class OwnServerBatch : public ::testing::Test {
   void Recreate();
   // A session on pznight of the own server.
   AdminSession* Admin() { return admin_.get(); }
-  Spawned Start(const std::string& sw = "D");
+  Spawned Start(const std::string& sw = "D", const std::vector<std::string>& options = {});
   std::string Log() { return ReadFile(work_.File("pirzol.log")); }
   std::string ParamFile() { return ReadFile(work_.File("pirzoltgb")); }
   // The demo's persons (sql/demo.sql).
