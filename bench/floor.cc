@@ -5,10 +5,14 @@
 // needs beyond this is the cost of what its statements ask the server to do.
 //
 //   pirzol-floor DATABASE STATEMENTS COMMITS
+//   pirzol-floor --ping N      N round trips of SELECT 1 alone
 //
 // Reaches the server as the batch does (host localhost, MYSQL_UNIX_PORT),
-// with the account in PIRZOL_BENCH_USER and PIRZOL_BENCH_PASS. Prints one
-// line: "floor statements=N commits=C seconds=S".
+// or at PIRZOL_BENCH_HOST and PIRZOL_BENCH_PORT when set, so the floor takes
+// the same path as a batch run through a delaying proxy; the account is in
+// PIRZOL_BENCH_USER and PIRZOL_BENCH_PASS. Prints one line: "floor
+// statements=N commits=C seconds=S", or "ping round_trips=N us=U" with the
+// mean time of one round trip.
 #include <mysql.h>
 
 #include <cstdio>
@@ -52,24 +56,45 @@ long Count(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: pirzol-floor DATABASE STATEMENTS COMMITS\n");
+  bool ping = argc == 3 && std::strcmp(argv[1], "--ping") == 0;
+  if (argc != 4 && !ping) {
+    std::fprintf(stderr, "usage: pirzol-floor DATABASE STATEMENTS COMMITS | --ping N\n");
     return 2;
   }
   long statements = Count(argv[2]);
-  long commits = Count(argv[3]);
+  long commits = ping ? 0 : Count(argv[3]);
   const char* user = std::getenv("PIRZOL_BENCH_USER");
   const char* pass = std::getenv("PIRZOL_BENCH_PASS");
-  if (statements < 0 || commits < 0 || user == nullptr || pass == nullptr) {
-    std::fprintf(stderr, "pirzol-floor: counts must be numbers; set PIRZOL_BENCH_USER/PASS\n");
+  const char* host = std::getenv("PIRZOL_BENCH_HOST");
+  const char* portText = std::getenv("PIRZOL_BENCH_PORT");
+  long port = portText != nullptr ? Count(portText) : 0;
+  if (statements < 0 || commits < 0 || port < 0 || port > 65535 || user == nullptr ||
+      pass == nullptr) {
+    std::fprintf(stderr,
+                 "pirzol-floor: counts and port must be numbers; set PIRZOL_BENCH_USER/PASS\n");
     return 2;
   }
   // A commit comes with its insert: two statements of the total.
   if (2 * commits > statements) statements = 2 * commits;
   mysql_init(&Handle);
-  if (mysql_real_connect(&Handle, "localhost", user, pass, argv[1], 0, nullptr, 0) == nullptr) {
+  if (mysql_real_connect(&Handle, host != nullptr ? host : "localhost", user, pass,
+                         ping ? nullptr : argv[1], static_cast<unsigned int>(port), nullptr,
+                         0) == nullptr) {
     std::fprintf(stderr, "pirzol-floor: connect: %s\n", mysql_error(&Handle));
     return 1;
+  }
+  if (ping) {
+    int rc = 0;
+    double start = Now();
+    for (long i = 0; i < statements && rc == 0; ++i) rc = Send(kSelect);
+    double seconds = Now() - start;
+    if (rc != 0 || statements == 0) {
+      std::fprintf(stderr, "pirzol-floor: ping: %s\n", rc != 0 ? mysql_error(&Handle) : "N is 0");
+      return 1;
+    }
+    std::printf("ping round_trips=%ld us=%.1f\n", statements, 1e6 * seconds / statements);
+    mysql_close(&Handle);
+    return 0;
   }
   if (Send("SET AUTOCOMMIT = 0") != 0 || Send(kCreate) != 0) {
     std::fprintf(stderr, "pirzol-floor: setup: %s\n", mysql_error(&Handle));
