@@ -57,10 +57,12 @@ class BatchOnCluster : public ClusterSuite<BatchOnCluster> {
                         {"MYSQL_UNIX_PORT=" + cluster_->Socket(node)});
   }
 
-  // Waits until the run in work has carried over a few dozen follow-ups.
-  static void WaitForProgress(const TempDir& work) {
-    for (int i = 0; i < 3000 && Count(ReadFile(work.File("pirzol.log")),
-                                      "Info: TagesSatz aktualisiert!") < 50; ++i) {
+  // Waits until the run has committed a few dozen follow-ups (a worker's
+  // log reaches pirzol.log only when its night ends).
+  void WaitForProgress() {
+    auto n = Node(1);
+    for (int i = 0; i < 3000 && std::atoi(n->Query("SELECT COUNT(*) FROM Qel321Bch WHERE"
+                                                   " BchFcd = 'KF'")[0][0].c_str()) < 50; ++i) {
       usleep(10000);
     }
   }
@@ -175,7 +177,7 @@ TEST_F(BatchOnCluster, NodeKilledUnderARunLeavesNothingHalfDone) {
     if (killed == 2) Reseed();
     TempDir work;
     Spawned run = Start(2, work);
-    WaitForProgress(work);
+    WaitForProgress();
     ASSERT_EQ(cluster_->Kill(killed), "");
     RunResult r = WaitProgram(run, 600);
     if (killed == 2) {
@@ -198,17 +200,18 @@ TEST_F(BatchOnCluster, NodeKilledUnderARunLeavesNothingHalfDone) {
   }
 }
 
-// Another node takes the lease over while a run works: the run commits
-// nothing after that and stops with 3. A dry run will not start beside the
+// Another node takes the lease over while a run of three workers works: no
+// worker commits anything after that, and the run stops with 3. A dry run will not start beside the
 // live lease; with the lease free it takes none and leaves every table, the
 // lease's included, as it was.
 TEST_F(BatchOnCluster, LeaseTakenOverStopsTheRunAndDryRunsCommitNothing) {
   TempDir work;
-  Spawned run = Start(1, work);
-  WaitForProgress(work);
+  Spawned run = Start(1, work, "--workers=3");
+  WaitForProgress();
+  // As a run takes it over: the lease's row and its workers' rows.
   auto other = Node(2);
   other->Exec("UPDATE Qel952Lea SET LeaTok = 'elsewhere:1:1', LeaHst = 'elsewhere', LeaHbt ="
-              " UTC_TIMESTAMP(6) WHERE LeaKey = 'run'");
+              " UTC_TIMESTAMP(6)");
   const std::string kf = "SELECT COUNT(*) FROM Qel321Bch WHERE BchFcd = 'KF'";
   const std::string atTakeover = other->Query(kf)[0][0];
   RunResult r = WaitProgram(run, 300);
