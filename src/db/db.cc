@@ -48,6 +48,8 @@ constexpr char kCommit[] = "COMMIT";
 constexpr char kRollback[] = "ROLLBACK";
 constexpr char kTableCase[] = "SELECT @@lower_case_table_names";
 constexpr char kGetLock[] = "SELECT GET_LOCK('pirzol.%s', 0)";
+constexpr char kLockHeld[] = "SELECT IS_USED_LOCK('pirzol.%s') = CONNECTION_ID()";
+std::string LockName;  // the database whose run lock Db_Lock took
 constexpr char kYesterday[] = "SELECT DATE_FORMAT(CURDATE() - INTERVAL 1 DAY, '%%Y%%m%%d')";
 
 // Answers after which the server no longer holds the transaction and the
@@ -186,7 +188,15 @@ int Db_ConnectChild() {
                     a.withDefaults ? a.defaultsFile.c_str() : nullptr);
 }
 
+int Db_LockHeld() {
+  Sql_Format(kLockHeld, SqlValue<21>(LockName.c_str()).c_str());
+  int held = 0;
+  int rc = Db_ReadRow([&](MYSQL_ROW row) { held = row[0] != nullptr && Num_Parse(row[0]) == 1; });
+  return rc == 0 ? held : 0;
+}
+
 int Db_Lock(const char* database) {
+  LockName = database;
   Sql_Format(kGetLock, SqlValue<21>(database).c_str());
   int answer = 0;
   int rc = Db_ReadRow([&](MYSQL_ROW row) {

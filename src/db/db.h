@@ -47,6 +47,9 @@ void Db_Disconnect();
 // at a time per database. The lock goes with the session. 0, DB_LOCKED, or
 // the server's error.
 [[nodiscard]] int Db_Lock(const char* database);
+// 1 while this session still holds the lock Db_Lock took; 0 when it does
+// not, or the session cannot answer.
+[[nodiscard]] int Db_LockHeld();
 // 1 when the server is a node of a replicating cluster (wsrep_on), else 0.
 [[nodiscard]] int Db_Clustered();
 // Sends COMMIT. Returns 1 when the server accepted it, 0 when not; a refused

@@ -139,8 +139,8 @@ int TagAkt_Bounds(const char* date, int slices, std::vector<std::string>& bounds
   int rc = TagAkt_Open(date);
   if (rc != 0) return rc;
   const auto rows = static_cast<std::uint64_t>(mysql_num_rows(TagAkt.result));
-  const auto n = static_cast<std::uint64_t>(slices > 0 ? slices : 1);
-  for (std::uint64_t k = 1; k < n && k < rows; ++k) {
+  const auto n = std::min(static_cast<std::uint64_t>(slices > 0 ? slices : 1), rows);
+  for (std::uint64_t k = 1; k < n; ++k) {
     mysql_data_seek(TagAkt.result, k * rows / n);
     MYSQL_ROW row = mysql_fetch_row(TagAkt.result);
     unsigned long* lengths = mysql_fetch_lengths(TagAkt.result);

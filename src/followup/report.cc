@@ -29,6 +29,7 @@ std::string Path;
 std::string Temp;
 std::string Day;  // the day's object up to its follow-ups
 std::vector<FollowUp> Weighed;
+bool Broken = false;
 
 // A JSON string of latin1 bytes (the records' text) as UTF-8.
 std::string Json(const char* text) {
@@ -167,6 +168,12 @@ void Rpt_DayEnd(int line, int retries) {
 
 std::FILE* Rpt_Stream() { return Report; }
 
+void Rpt_Broken() { Broken = true; }
+
+int Rpt_Failed() {
+  return Report != nullptr && (std::fflush(Report) != 0 || std::ferror(Report) != 0) ? 1 : 0;
+}
+
 void Rpt_Divert(std::FILE* to) {
   if (Report != nullptr) Report = to;
 }
@@ -190,7 +197,9 @@ int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates, const c
           std::to_string(c.givenUp) + "},\"exit\":" + std::to_string(exitStatus) +
           ",\"dry_run\":" + (dryRun != 0 ? "true" : "false") + "}\n";
   std::fputs(text.c_str(), Report);
-  if (std::fflush(Report) != 0 || std::ferror(Report) != 0 || fsync(fileno(Report)) != 0) {
+  if (Broken) errno = EIO;
+  if (Broken || std::fflush(Report) != 0 || std::ferror(Report) != 0 ||
+      fsync(fileno(Report)) != 0) {
     return Fail("writing");
   }
   int rc = std::fclose(Report);

@@ -45,6 +45,11 @@ void Rpt_DayEnd(int line, int retries);
 // worker's objects to its own file instead (nothing when there is no report).
 [[nodiscard]] std::FILE* Rpt_Stream();
 void Rpt_Divert(std::FILE* to);
+// A part of the report was lost (a worker's): Rpt_Close fails, and the
+// report is not put in place.
+void Rpt_Broken();
+// 1 when the report's stream has failed since it was opened or diverted.
+[[nodiscard]] int Rpt_Failed();
 
 // Ends the report with the run's object and puts the file in place.
 // 0, or -1 when it could not be written (said on stderr).

@@ -303,10 +303,11 @@ struct SliceEnd {
   int complete;
   int lost;
   int leaseLost;
+  int reportFailed;
 };
 
 std::string TellSlice(const Night& n, int walked) {
-  SliceEnd end{MldCount, walked, n.complete, Unit_Lost(), Lease_Lost()};
+  SliceEnd end{MldCount, walked, n.complete, Unit_Lost(), Lease_Lost(), Rpt_Failed()};
   std::string answer(reinterpret_cast<const char*>(&end), sizeof end);
   for (const std::string& key : n.listed) answer.append(key.c_str(), key.size() + 1);
   return answer;
@@ -344,9 +345,19 @@ int WalkInWorkers(Night& n) {
   int rc = TagAkt_Bounds(n.date, n.opts->workers, bounds);
   // A night too small to share, or a driving statement that fails (said
   // there), is walked here as one session walks it.
+  // A number the session's character set cannot hold comes back as "?",
+  // and a bound of it could put a person into two slices.
+  for (const std::string& b : bounds) {
+    if (b.find('?') != std::string::npos) bounds.clear();
+  }
   if (rc != 0 || bounds.empty()) return WalkNight(n);
-  // The parent's read view would stand, unused, while the workers write.
-  if (Db_TxnWrote() == 0) (void)Db_Rollback();
+  // Rows still waiting for a COMMIT (of a night the parent walked itself)
+  // are kept now: the workers must neither wait for their locks nor inherit
+  // them, and the parent's read view must not stand while the workers write.
+  if (Db_TxnWrote() != 0 ? Unit_Commit() != 1 : Db_Rollback() != 1) {
+    n.complete = 0;
+    return 0;
+  }
   const int count = static_cast<int>(bounds.size()) + 1;
   std::vector<WorkerEnd> ends;
   (void)Wrk_Run(count, n.param, [&](int slice, std::FILE* param) {
@@ -360,7 +371,11 @@ int WalkInWorkers(Night& n) {
     // the worker's last one keeps them before the parent may record the
     // night complete.
     if (Unit_Lost() == 0 && Db_TxnWrote() != 0 && Unit_Commit() != 1) walked = 0;
-    if (param != nullptr && std::fflush(param) != 0) n.complete = 0;
+    // A line lost here is lost for good once the night is recorded complete.
+    if (param == nullptr || std::fflush(param) != 0 || std::ferror(param) != 0) {
+      n.complete = 0;
+      walked = 0;
+    }
     return TellSlice(n, walked);
   }, ends);
   int walked = 1;
@@ -372,6 +387,7 @@ int WalkInWorkers(Night& n) {
       continue;
     }
     if (end.leaseLost != 0) Lease_Gone();
+    if (end.reportFailed != 0) Rpt_Broken();
     if (end.walked == 0 || end.lost != 0) walked = 0;
     if (end.complete == 0) n.complete = 0;
   }

@@ -117,8 +117,13 @@ int WriteRow(const char* outcome, int line) {
 }
 
 void Pause(int tries) {
-  static std::minstd_rand random(static_cast<unsigned>(time(nullptr)) ^
-                                 static_cast<unsigned>(getpid()));
+  // Seeded again in each worker: inherited, the pauses would be in step.
+  static std::minstd_rand random;
+  static pid_t seeded = 0;
+  if (seeded != getpid()) {
+    seeded = getpid();
+    random.seed(static_cast<unsigned>(time(nullptr)) ^ static_cast<unsigned>(seeded));
+  }
   long base = kPauseMs << (tries - 1);
   std::uniform_int_distribution<long> spread(base / 2, base + base / 2);
   long ms = spread(random);

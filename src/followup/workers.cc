@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "base/exitcodes.h"
 #include "base/runflags.h"
@@ -54,17 +55,18 @@ void CloseFiles(Worker& w) {
 }
 
 // Appends what fd holds up to its last newline to out: what follows it is
-// a line a dying worker did not finish.
-void CopyLines(int fd, std::FILE* out) {
-  if (out == nullptr) return;
+// a line a dying worker did not finish. false when it could not be read or
+// written whole.
+bool CopyLines(int fd, std::FILE* out) {
+  if (out == nullptr) return true;
   off_t size = lseek(fd, 0, SEEK_END);
-  if (size <= 0) return;
+  if (size <= 0) return size == 0;
   char buf[65536];
   off_t keep = 0;
   for (off_t end = size; end > 0 && keep == 0;) {
     off_t at = end > static_cast<off_t>(sizeof buf) ? end - static_cast<off_t>(sizeof buf) : 0;
     ssize_t n = pread(fd, buf, static_cast<std::size_t>(end - at), at);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     for (ssize_t i = n; i > 0; --i) {
       if (buf[i - 1] == '\n') {
         keep = at + i;
@@ -76,11 +78,22 @@ void CopyLines(int fd, std::FILE* out) {
   for (off_t at = 0; at < keep;) {
     std::size_t want = static_cast<std::size_t>(std::min<off_t>(keep - at, sizeof buf));
     ssize_t n = pread(fd, buf, want, at);
-    if (n <= 0) return;
-    if (std::fwrite(buf, 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) return;
+    if (n <= 0) return false;
+    if (std::fwrite(buf, 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) {
+      return false;
+    }
     at += n;
   }
-  std::fflush(out);
+  return std::fflush(out) == 0;
+}
+
+// 1 when standard output goes nowhere: the workers' trace is then not
+// written at all, where it would cost a kilobyte a day on disk.
+bool TraceDiscarded() {
+  struct stat out {};
+  struct stat null {};
+  return fstat(STDOUT_FILENO, &out) == 0 && stat("/dev/null", &null) == 0 &&
+         out.st_rdev == null.st_rdev && S_ISCHR(out.st_mode);
 }
 
 std::string ReadAll(int fd) {
@@ -102,7 +115,7 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 [[noreturn]] void Work(int slice, Worker& w, pid_t parent, const sigset_t& mask,
-                       const WorkerWork& work) {
+                       bool trace, const WorkerWork& work) {
   // A worker must not outlive its run: without the parent's named lock and
   // lease another run could start beside it.
   (void)prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -112,9 +125,18 @@ bool WriteAll(int fd, const std::string& text) {
   std::snprintf(name, sizeof name, "pirzol-w%d", slice + 1);
   (void)prctl(PR_SET_NAME, name);
 
-  (void)dup2(w.fd[kTrace], STDOUT_FILENO);
-  if (LogFile != nullptr) LogFile = fdopen(w.fd[kLog], "w");
-  if (Rpt_Stream() != nullptr) Rpt_Divert(fdopen(w.fd[kReport], "w"));
+  if (trace) (void)dup2(w.fd[kTrace], STDOUT_FILENO);
+  // A stream that cannot be had fails the worker: the run must not put a
+  // report in place that lacks a slice.
+  const bool report = Rpt_Stream() != nullptr;
+  if (LogFile != nullptr && (LogFile = fdopen(w.fd[kLog], "w")) == nullptr) {
+    _exit(kExitIncomplete);
+  }
+  if (report) {
+    std::FILE* f = fdopen(w.fd[kReport], "w");
+    if (f == nullptr) _exit(kExitIncomplete);
+    Rpt_Divert(f);
+  }
   std::FILE* param = fdopen(w.fd[kParam], "w");
   if (param != nullptr) std::setvbuf(param, nullptr, _IOLBF, 0);
   if (Db_ConnectChild() != 0) {
@@ -130,9 +152,16 @@ bool WriteAll(int fd, const std::string& text) {
   _exit(told ? kExitOk : kExitIncomplete);
 }
 
+// How often, without a lease, the parent asks whether its session still
+// holds the run lock that keeps other runs out.
+constexpr int kLockCheckSeconds = 30;
+
 // Waits for every started worker; the parent's session renews the lease in
-// the meantime, since the workers' rows are not its heartbeat.
+// the meantime, since the workers' rows are not its heartbeat. Without a
+// lease the run lock is all that keeps another run out: when the parent's
+// session lost it, the workers are stopped before they commit more.
 void WaitForAll(std::vector<Worker>& workers, const sigset_t& childSignal) {
+  std::time_t checked = std::time(nullptr);
   for (;;) {
     bool alive = false;
     for (Worker& w : workers) {
@@ -148,6 +177,16 @@ void WaitForAll(std::vector<Worker>& workers, const sigset_t& childSignal) {
     timespec wait{0, kWaitNs};
     (void)sigtimedwait(&childSignal, nullptr, &wait);
     (void)Unit_Beat();  // a lost lease is found again by Unit_Lost
+    if (Lease_Held() == 0 && std::time(nullptr) - checked >= kLockCheckSeconds) {
+      checked = std::time(nullptr);
+      if (Db_LockHeld() != 1) {
+        std::fprintf(stderr, "pirzol: the run's session no longer holds the database's lock "
+                     "(%d); the workers are stopped\n", Db_ErrNo());
+        for (Worker& w : workers) {
+          if (w.pid > 0 && !w.reaped) (void)kill(w.pid, SIGKILL);
+        }
+      }
+    }
   }
 }
 
@@ -161,6 +200,12 @@ int Wrk_Run(int count, std::FILE* param, const WorkerWork& work, std::vector<Wor
   sigemptyset(&childSignal);
   sigaddset(&childSignal, SIGCHLD);
   sigprocmask(SIG_BLOCK, &childSignal, &mask);
+  // Ignored, the children would be reaped unseen and a killed worker unknown.
+  struct sigaction dfl {};
+  struct sigaction old {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(SIGCHLD, &dfl, &old);
+  const bool trace = !TraceDiscarded();
   // Whatever waits in a buffer would be written by every worker again.
   std::fflush(nullptr);
   const pid_t parent = getpid();
@@ -169,13 +214,14 @@ int Wrk_Run(int count, std::FILE* param, const WorkerWork& work, std::vector<Wor
     bool made = true;
     for (int& fd : w.fd) made = made && (fd = AnonymousFile()) >= 0;
     if (made) w.pid = fork();
-    if (w.pid == 0) Work(k, w, parent, mask, work);
+    if (w.pid == 0) Work(k, w, parent, mask, trace, work);
     if (w.pid < 0) {
       std::fprintf(stderr, "pirzol: worker %d could not be started (%s); its slice is not "
                    "handled\n", k + 1, std::strerror(errno));
     }
   }
   WaitForAll(workers, childSignal);
+  sigaction(SIGCHLD, &old, nullptr);
   sigprocmask(SIG_SETMASK, &mask, nullptr);
 
   int rc = 0;
@@ -183,12 +229,16 @@ int Wrk_Run(int count, std::FILE* param, const WorkerWork& work, std::vector<Wor
     Worker& w = workers[static_cast<std::size_t>(k)];
     WorkerEnd& end = ends[static_cast<std::size_t>(k)];
     if (w.pid > 0) {
-      CopyLines(w.fd[kParam], param);
-      CopyLines(w.fd[kLog], LogFile);
-      CopyLines(w.fd[kReport], Rpt_Stream());
-      CopyLines(w.fd[kTrace], stdout);
+      // Lost lines fail the night; a lost part of the report fails the
+      // report; the log and the trace are said to be broken where they are
+      // written, as in a run of one session.
+      bool copied = CopyLines(w.fd[kParam], param);
+      if (!CopyLines(w.fd[kReport], Rpt_Stream())) Rpt_Broken();
+      (void)CopyLines(w.fd[kLog], LogFile);
+      if (trace) (void)CopyLines(w.fd[kTrace], stdout);
       end.answer = ReadAll(w.fd[kAnswer]);
-      end.ended = WIFEXITED(w.status) && WEXITSTATUS(w.status) == kExitOk && !end.answer.empty();
+      end.ended = copied && WIFEXITED(w.status) && WEXITSTATUS(w.status) == kExitOk &&
+                  !end.answer.empty();
       if (WIFSIGNALED(w.status)) {
         std::fprintf(stderr, "pirzol: worker %d was ended by signal %d; the days of its slice "
                      "it did not complete are completed by the next run\n",
