@@ -87,7 +87,7 @@ bool CopyLines(int fd, std::FILE* out) {
   return std::fflush(out) == 0;
 }
 
-// 1 when standard output goes nowhere: the workers' trace is then not
+// True when standard output goes nowhere: the workers' trace is then not
 // written at all, where it would cost a kilobyte a day on disk.
 bool TraceDiscarded() {
   struct stat out {};
