@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -51,24 +52,29 @@ bool WriteAll(const char* data, std::size_t size) {
   return true;
 }
 
-// Writes the held beginning of a line behind its prefix.
-bool BeginLine() {
+// Puts the held beginning of a line behind its prefix.
+void BeginLine(std::string& out) {
   int prio = Pending;
   Pending = -1;
   if (prio < 0) {
     prio = HeadLen == kHeadSize && std::memcmp(Head, kWarning, kHeadSize) == 0 ? kPrioWarning
                                                                               : kPrioError;
   }
-  const char prefix[] = {'<', static_cast<char>('0' + prio), '>'};
-  bool ok = WriteAll(prefix, sizeof prefix) && WriteAll(Head, HeadLen);
+  out += '<';
+  out += static_cast<char>('0' + prio);
+  out += '>';
+  out.append(Head, HeadLen);
   MidLine = Head[HeadLen - 1] != '\n';
   HeadLen = 0;
-  return ok;
 }
 
 // The stream's writes come in any pieces: a formatted line at once, or a
-// line in several writes, or several lines in one.
+// line in several writes, or several lines in one. What one piece completes
+// goes out in one write: the workers of a run share the journal's stream, and
+// a prefix written apart from its text could land inside another's line.
 ssize_t CookieWrite(void*, const char* buf, std::size_t size) {
+  std::string out;
+  out.reserve(size + 8);
   std::size_t i = 0;
   while (i < size) {
     if (!MidLine) {
@@ -76,24 +82,27 @@ ssize_t CookieWrite(void*, const char* buf, std::size_t size) {
         Head[HeadLen++] = buf[i++];
       }
       if (HeadLen < kHeadSize && Head[HeadLen - 1] != '\n') break;  // more to come
-      if (!BeginLine()) return 0;  // the stream's own way of saying a write failed
+      BeginLine(out);
       continue;
     }
     const void* nl = std::memchr(buf + i, '\n', size - i);
     std::size_t len = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) -
                                                                 (buf + i)) + 1
                                     : size - i;
-    if (!WriteAll(buf + i, len)) return 0;
+    out.append(buf + i, len);
     i += len;
     if (nl != nullptr) MidLine = false;
   }
-  return static_cast<ssize_t>(size);
+  // 0 is the stream's own way of saying a write failed.
+  return WriteAll(out.data(), out.size()) ? static_cast<ssize_t>(size) : 0;
 }
 
 // A beginning still held is written rather than lost.
 int CookieClose(void*) {
-  if (HeadLen > 0 && !BeginLine()) return -1;
-  return 0;
+  if (HeadLen == 0) return 0;
+  std::string out;
+  BeginLine(out);
+  return WriteAll(out.data(), out.size()) ? 0 : -1;
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ constexpr char kRollback[] = "ROLLBACK";
 constexpr char kTableCase[] = "SELECT @@lower_case_table_names";
 constexpr char kGetLock[] = "SELECT GET_LOCK('pirzol.%s', 0)";
 constexpr char kLockHeld[] = "SELECT IS_USED_LOCK('pirzol.%s') = CONNECTION_ID()";
+bool OnCluster = false;  // what Db_Clustered last found
 std::string LockName;  // the database whose run lock Db_Lock took
 constexpr char kYesterday[] = "SELECT DATE_FORMAT(CURDATE() - INTERVAL 1 DAY, '%%Y%%m%%d')";
 
@@ -214,7 +215,17 @@ int Db_Clustered() {
     (void)Db_Rollback();  // the refused statement must not stand as the transaction's error
     return 0;
   }
+  OnCluster = on != 0;
   return on;
+}
+
+int Db_CatchUp() {
+  if (!OnCluster) return 0;
+  // The node waits before a read that begins a transaction (inside one it
+  // would not); the setting holds for this statement alone, and a read
+  // without tables leaves the transaction still to begin.
+  Sql_Format("SET STATEMENT wsrep_sync_wait = 1 FOR SELECT 1");
+  return Db_ReadRow([](MYSQL_ROW) {});
 }
 
 int Db_Commit() {

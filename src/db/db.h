@@ -52,6 +52,11 @@ void Db_Disconnect();
 [[nodiscard]] int Db_LockHeld();
 // 1 when the server is a node of a replicating cluster (wsrep_on), else 0.
 [[nodiscard]] int Db_Clustered();
+// On a cluster node (as Db_Clustered last found): waits, before the session's
+// next transaction, until the node has applied every commit the cluster made
+// before it; sessions that one address spreads over several nodes then read
+// what the others committed. Elsewhere nothing. 0 or the error number.
+[[nodiscard]] int Db_CatchUp();
 // Sends COMMIT. Returns 1 when the server accepted it, 0 when not; a refused
 // COMMIT leaves its error as the transaction's (Db_TxnError).
 [[nodiscard]] int Db_Commit();

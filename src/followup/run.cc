@@ -379,6 +379,14 @@ int WalkInWorkers(Night& n) {
     return TellSlice(n, walked);
   }, ends);
   int walked = 1;
+  // What the workers committed may have gone through other nodes than this
+  // session's, and the next night reads it.
+  if (Db_CatchUp() != 0) {
+    std::fprintf(stderr, "pirzol: could not catch up with the cluster after the workers (%d): %s\n",
+                 Db_ErrNo(), Db_ErrText());
+    walked = 0;
+    n.complete = 0;
+  }
   for (const WorkerEnd& e : ends) {
     SliceEnd end{};
     if (e.ended == 0 || !TakeSlice(n, e.answer, end)) {

@@ -144,6 +144,13 @@ bool WriteAll(int fd, const std::string& text) {
                  slice + 1, Db_ErrNo(), Db_ErrText());
     _exit(kExitIncomplete);
   }
+  // One address may reach several nodes of a cluster: the last night's
+  // follow-ups, committed through others, are this night's last messages.
+  if (Db_CatchUp() != 0) {
+    std::fprintf(stderr, "pirzol: worker %d could not catch up with the cluster (%d): %s\n",
+                 slice + 1, Db_ErrNo(), Db_ErrText());
+    _exit(kExitIncomplete);
+  }
   Lease_Slot(slice + 1);
   std::string answer = work(slice, param);
   std::fflush(nullptr);
