@@ -152,3 +152,38 @@ CREATE TABLE IF NOT EXISTS Qel952Lea (
   LeaHbt DATETIME(6)  NULL,                         -- renewed while the holder works
   PRIMARY KEY (LeaKey)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- One row per follow-up the batch booked: what it was derived from and what
+-- it changed, written in the same transaction as the follow-up. A correction
+-- of a message takes back exactly the follow-ups that depended on it by
+-- these images, and only where the rows still hold what the batch wrote.
+-- Without this table the batch runs as before but cannot follow corrections.
+CREATE TABLE IF NOT EXISTS Qel953Her (
+  HerId  BIGINT       NOT NULL AUTO_INCREMENT,
+  HerLau BIGINT       NOT NULL DEFAULT 0,           -- the run that booked it
+  HerZeit DATETIME    NOT NULL,                     -- when it was booked
+  HerPnr VARCHAR(8)   NOT NULL,
+  HerTag DATE         NOT NULL,                     -- the follow-up's day, booked at 00:00:00
+  HerFkt INT          NOT NULL,                     -- its function
+  HerFcd VARCHAR(3)   NOT NULL,                     -- its code
+  HerIns TINYINT      NOT NULL,                     -- 1: the batch inserted the booking
+  HerQtg DATE         NOT NULL,                     -- the last message day it was carried from
+  HerQvo DATE         NULL,                         -- the source booking as read: date,
+  HerQuh TIME         NULL,                         --   time of day,
+  HerQfk INT          NULL,                         --   function
+  HerQfc VARCHAR(3)   NULL,                         --   and code
+  HerSuh TIME         NULL,                         -- the booking it cancelled (NULL: none): time,
+  HerSfk INT          NULL,                         --   function, entry time and author before
+  HerSdt DATETIME     NULL,
+  HerSer VARCHAR(20)  NULL,
+  HerDel TEXT         NULL,                         -- cancelled rows it deleted, whole, as JSON
+  HerTgb0 VARCHAR(3)  NULL, HerTgs0 INT NULL,       -- the day record's slots before
+  HerHtv0 VARCHAR(3)  NULL, HerHvs0 INT NULL,
+  HerHtn0 VARCHAR(3)  NULL, HerHns0 INT NULL,
+  HerTgb1 VARCHAR(3)  NULL, HerTgs1 INT NULL,       -- and after
+  HerHtv1 VARCHAR(3)  NULL, HerHvs1 INT NULL,
+  HerHtn1 VARCHAR(3)  NULL, HerHns1 INT NULL,
+  PRIMARY KEY (HerId),
+  KEY HerTagIdx (HerTag),
+  KEY HerPnrIdx (HerPnr, HerTag)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

@@ -156,6 +156,9 @@ void PutAll(std::FILE* f, const MetricsRun& run, std::int64_t success) {
        c.retries},
       {"pirzol_last_run_units_given_up", "Units of work that failed on every try; none kept.",
        c.givenUp},
+      {"pirzol_corrections_pending",
+       "Follow-ups whose messages were corrected since, left for a run with --correct.",
+       c.pending},
   };
   for (const Gauge& g : gauges) Put(f, g);
 

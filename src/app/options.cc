@@ -21,6 +21,7 @@ const char kOptHelp[] =
     "  --from=YYYY-MM-DD    handle every night from then up to yesterday\n"
     "  --again              handle days the run record shows handled as well\n"
     "  --dry-run            do everything and keep nothing\n"
+    "  --correct            take back follow-ups whose messages were corrected, derive again\n"
     "  --report=FILE        write what the run did as JSON Lines\n"
     "  --metrics=FILE       write the run's figures for the Prometheus textfile collector\n"
     "  --workers=N          share each night among N sessions (1 to 16, default 1):\n"
@@ -49,6 +50,7 @@ enum : int {
   kOptWorkers,
   kOptShowHelp,
   kOptVersion,
+  kOptCorrect,
 };
 
 const option kLongOptions[] = {
@@ -62,6 +64,7 @@ const option kLongOptions[] = {
     {"workers", required_argument, nullptr, kOptWorkers},
     {"help", no_argument, nullptr, kOptShowHelp},
     {"version", no_argument, nullptr, kOptVersion},
+    {"correct", no_argument, nullptr, kOptCorrect},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -133,6 +136,10 @@ int TakeOption(int c, const char* value, CmdLine& cmd) {
       return 0;
     case kOptDryRun:
       opts.dryRun = 1;
+      return 0;
+    case kOptCorrect:
+      opts.correct = 1;
+      AddWork(opts, "--correct", nullptr);
       return 0;
     case kOptReport:
       return TakeFile("--report", value, opts.report);

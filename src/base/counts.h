@@ -17,6 +17,9 @@ struct MldCounts {
   std::int32_t commits;     // COMMITs the server accepted
   std::int32_t retries;     // units of work rolled back and run again
   std::int32_t givenUp;     // units of work that failed on every try
+  std::int32_t pending;     // stale follow-ups left for a run with --correct
+  std::int32_t takenBack;   // follow-ups a correction took back
+  std::int32_t refused;     // days a correction left to the persons who changed them
 };
 
 extern MldCounts MldCount;

@@ -18,7 +18,8 @@ constexpr char kBchAbrTag[] =
     "SELECT     BchPnr, DATE_FORMAT(BchVon,'%%Y%%m%%d'),     "
     "DATE_FORMAT(BchUhr,'%%H%%i%%s'),     BchFkt, DATE_FORMAT(BchBis,'%%Y%%m%%d'),     "
     "DATE_FORMAT(BchVws,'%%H%%i%%s'),     BchFcd, BchZwt, BchAbt, BchKst, BchKtr, BchKrt, "
-    "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm FROM Qel321Bch WHERE BchPnr = '%s' "
+    "BchAzt, BchVra,     BchTxt, BchSta, BchErf, BchTrm, DATE_FORMAT(BchDat, '%%Y-%%m-%%d "
+    "%%H:%%i:%%s') FROM Qel321Bch WHERE BchPnr = '%s' "
     "AND DATE_FORMAT(BchVon, '%%Y%%m%%d') = '%s'%s AND (BchFkt = 1 OR BchFkt = 2 OR BchFkt = 3)"
     " ORDER BY TIME(BchUhr), BchFkt";
 
@@ -72,7 +73,8 @@ Cursor BchVortag{nullptr, nullptr, 0};
 Cursor BchAbrTag{nullptr, nullptr, 0};
 Cursor BchStdMld{nullptr, nullptr, 0};
 
-int ReadInto(Cursor& cur, BchSatz& bch) {
+// images: the row carries the entry time too, kept with the author.
+int ReadInto(Cursor& cur, BchSatz& bch, bool images = false) {
   MYSQL_ROW row = nullptr;
   int rc = Cur_Read(cur, row);
   if (rc != 0) return rc;
@@ -92,7 +94,11 @@ int ReadInto(Cursor& cur, BchSatz& bch) {
   Col_Text(bch.BchVra, row[13]);
   Col_Long(bch.BchTxt, row[14]);
   Col_Long(bch.BchSta, row[15]);
-  return 0;  // BchErf and BchTrm are selected but not kept
+  if (images) {
+    Col_Text(bch.BchErf, row[16]);
+    Col_Text(bch.BchDat, row[18]);
+  }
+  return 0;  // BchTrm is selected but not kept
 }
 
 // Runs the COUNT(*) statement just formatted and takes its one value.
@@ -115,7 +121,7 @@ int BchAbrTag_Open(const char* pnr, const char* date) {
              Sql_DateKey(0, "BchVon", "=", date));
   return Cur_OpenFormatted(BchAbrTag);
 }
-int BchAbrTag_Read(BchSatz& bch) { return ReadInto(BchAbrTag, bch); }
+int BchAbrTag_Read(BchSatz& bch) { return ReadInto(BchAbrTag, bch, true); }
 int BchAbrTag_Close() { return Cur_Close(BchAbrTag); }
 
 int BchStdMld_Open(const char* pnr, const char* date) {

@@ -30,6 +30,10 @@ struct BchSatz {
   FixText<15> BchVra;
   std::int32_t BchTxt;
   std::int32_t BchSta;
+  // Read by BchAbrTag only, for the lineage's image of a cancelled booking;
+  // empty for NULL.
+  FixText<21> BchErf;   // author
+  FixText<20> BchDat;   // entry time, YYYY-MM-DD HH:MM:SS
 };
 static_assert(std::is_trivially_copyable_v<BchSatz>);
 

@@ -28,6 +28,10 @@ constexpr char kLatInsert[] =
 constexpr char kLatDays[] =
     "SELECT LatPnr, MAX(LatErg IN ('changed', 'nothing')), MAX(LatErg IN ('open', 'failed')), "
     "MAX(LatPar) FROM Qel951Lat WHERE LatTag = '%s' GROUP BY LatPnr ORDER BY LatPnr";
+constexpr char kLatWithdraw[] =
+    "UPDATE Qel951Lat SET LatErg = 'withdrawn', LatPar = 1 WHERE LatPnr = '%s' AND LatTag >= "
+    "'%s' AND LatErg IN ('changed', 'nothing') AND DATE_FORMAT(LatTag, '%%Y%%m%%d') NOT IN "
+    "('%s'%s)";
 
 constexpr char kLeaRead[] =
     "SELECT LeaTok, LeaHst, DATE_FORMAT(LeaHbt, '%%Y-%%m-%%d %%H:%%i:%%s'), LeaHbt < "
@@ -137,6 +141,14 @@ int Lat_Days(const char* date, std::vector<LatDay>& days) {
   }
   (void)Cur_Close(cur);
   return rc == END_OF_DATA ? 0 : rc;
+}
+
+int Lat_Withdraw(const char* pnr, const char* date, const std::vector<std::string>& keep) {
+  // The days a person's change keeps are few: a correction names them.
+  std::string more;
+  for (const std::string& day : keep) more += ", '" + std::string(SqlValue<9>(day.c_str()).c_str()) + "'";
+  Sql_Format(kLatWithdraw, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str(), "", more.c_str());
+  return Db_Aside();
 }
 
 int Lea_Read(int staleSeconds, LeaseRow& row) {

@@ -47,6 +47,12 @@ struct LatDay {
 // Every recorded day of date, in the server's order of LatPnr. 0 or the error.
 [[nodiscard]] int Lat_Days(const char* date, std::vector<LatDay>& days);
 
+// Marks pnr's handled days from date on as withdrawn (undone, begun, and
+// owing their parameter line), but for the days of keep (YYYYMMDD): their
+// work was taken back, and they are handled again. 0 or the error.
+[[nodiscard]] int Lat_Withdraw(const char* pnr, const char* date,
+                               const std::vector<std::string>& keep);
+
 // The lease of Qel952Lea as a run finds it.
 struct LeaseRow {
   int present;           // 1 when the row exists

@@ -5,6 +5,8 @@
 
 #include "db/bch.h"
 #include "db/db.h"
+#include "db/her.h"
+#include "followup/correct.h"
 #include "followup/report.h"
 #include "followup/unit.h"
 #include "base/counts.h"
@@ -51,7 +53,10 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
   int attempt = 1;
   int rc = Bch_Update(bch, kFktCancelled);
   if (rc == DB_DUPLICATE) {
-    int del = Bch_Delete(bch, kFktCancelled);
+    // What is deleted is kept whole for the lineage, so that taking the
+    // follow-up back brings it back.
+    int del = Cor_Deleting(bch);
+    if (del == 0) del = Bch_Delete(bch, kFktCancelled);
     if (del == 0) {
       Log_Entry(kTxtStornoDeleted, kValStornoDel, del, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                 bch.BchFcd.c_str());
@@ -64,6 +69,7 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
   }
   if (rc == 0) {
     ++MldCount.cancelled;
+    Cor_Cancelled(bch);
     Rpt_Cancelled(bch);
   } else {
     LogUpdateFailed(attempt, rc, tag, bch);
@@ -73,6 +79,7 @@ void Cancel(const TagSatz& tag, const BchSatz& bch) {
 }  // namespace
 
 int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
+  Cor_Weigh();
   int result = 1;
   // A day the search saw without day messages, in this same transaction,
   // has none to weigh: the statement would hand back no row.
@@ -128,7 +135,11 @@ int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd) {
 int Mld_Booked(const TagSatz& tag, const FcdSatz& fcd) {
   if (Unit_DayBegun() == 0) return 0;
   std::int32_t count = 0;
-  int rc = Bch_CountFollowUp(tag, fcd.FcdNum.c_str(), fcd.FcdTyp, count);
+  // With the lineage only what the batch itself booked counts: a person's
+  // booking of the same code stays a message to weigh, and a follow-up a
+  // correction took back is booked again.
+  int rc = Her_On() != 0 ? Her_CountBooked(tag, fcd.FcdNum.c_str(), count)
+                         : Bch_CountFollowUp(tag, fcd.FcdNum.c_str(), fcd.FcdTyp, count);
   if (rc != 0) {
     ++MldCount.failures;  // the day stays failed, to be handled again
     Rpt_Stopped("could not be checked", nullptr);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "db/azv.h"
+#include "followup/correct.h"
 #include "followup/report.h"
 #include "base/counts.h"
 #include "base/log.h"
@@ -90,6 +91,9 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
                fcd.FcdNum.c_str());
     Rpt_Stopped("target time", nullptr);
   } else {
+    // bch is the source booking until it becomes the follow-up's buffer.
+    const BchSatz source = bch;
+    const TagSatz before = tag;
     bch.BchPnr.assign(tag.TagPnr.c_str());
     bch.BchVon.assign(tag.TagTag.c_str());
     bch.BchUhr.assign(kFollowUpTime);
@@ -117,12 +121,14 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
     Rpt_Credited(fcd.FcdTyp, value);
 
     // All three slots go back from memory, so follow-ups of one day accumulate.
+    const int inserted = rc == 0 ? 1 : 0;
     rc = Tag_Update(tag);
     if (rc != 0) {
       Log_Fail(kTxtTagFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
     } else {
       Log_Entry(kTxtTagUpdated, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
     }
+    Cor_Booked(source, bch, inserted, before, tag);
     result = 1;
     ++MldCount.generated;
   }

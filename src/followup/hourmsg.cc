@@ -6,6 +6,7 @@
 #include "db/db.h"
 #include "db/fcd.h"
 #include "followup/check.h"
+#include "followup/correct.h"
 #include "followup/generate.h"
 #include "followup/report.h"
 #include "base/counts.h"
@@ -55,6 +56,7 @@ int FollowUpOf(const TagSatz& tag, const BchSatz& bch, FcdSatz& fcd) {
 
 int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
   int result = 0;
+  Cor_Last(last);
   BchSatz bch{};
   int rc = BchStdMld_Open(last.TagPnr.c_str(), last.TagTag.c_str());
   if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());

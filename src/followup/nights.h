@@ -15,6 +15,7 @@ struct RunOptions {
   FixText<9> from;        // --from=YYYY-MM-DD as YYYYMMDD; empty when not given
   int again;              // --again: handle days recorded as handled
   int dryRun;             // --dry-run: do everything, keep nothing
+  int correct;            // --correct: take back stale follow-ups and derive their days again
   int workers;            // --workers=N: sessions sharing each night; 0 or 1 for one
   FixText<1024> report;   // --report=FILE; empty when not given
   FixText<1024> metrics;  // --metrics=FILE; empty when not given

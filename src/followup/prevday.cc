@@ -4,6 +4,7 @@
 #include "db/db.h"
 #include "db/fcd.h"
 #include "followup/check.h"
+#include "followup/correct.h"
 #include "followup/generate.h"
 #include "followup/report.h"
 #include "followup/unit.h"
@@ -22,6 +23,7 @@ constexpr char kValFcd[] = "RC:%d Pnr:%s Fcd:%s\n";
 
 int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
   int result = 0;
+  Cor_Last(last);
   int rc = BchVortag_Open(last.TagPnr.c_str(), last.TagTag.c_str());
   if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
 

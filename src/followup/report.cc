@@ -166,6 +166,16 @@ void Rpt_DayEnd(int line, int retries) {
   Weighed.clear();
 }
 
+void Rpt_Correction(const char* what, const char* pnr, const char* day, const char* code,
+                    const char* reason) {
+  if (Report == nullptr) return;
+  std::string text = "{\"correction\":" + Json(what) + ",\"person\":" + Json(pnr) +
+                     ",\"date\":" + JsonDate(day) + ",\"code\":" +
+                     (code[0] != '\0' ? Json(code) : std::string("null")) + ",\"reason\":" +
+                     Json(reason) + "}\n";
+  std::fputs(text.c_str(), Report);
+}
+
 std::FILE* Rpt_Stream() { return Report; }
 
 void Rpt_Broken() { Broken = true; }

@@ -41,6 +41,11 @@ void Rpt_GiveUp(std::size_t mark);
 // The day ends: whether its parameter line was written, its retries.
 void Rpt_DayEnd(int line, int retries);
 
+// A follow-up a correction concerns: what ("stale", "taken back", "refused"),
+// whose, which day and code, and why. One object a line, before the days.
+void Rpt_Correction(const char* what, const char* pnr, const char* day, const char* code,
+                    const char* reason);
+
 // The open report's stream, or nullptr without a report; Rpt_Divert sends a
 // worker's objects to its own file instead (nothing when there is no report).
 [[nodiscard]] std::FILE* Rpt_Stream();

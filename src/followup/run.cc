@@ -15,6 +15,7 @@
 
 #include "db/db.h"
 #include "db/lau.h"
+#include "followup/correct.h"
 #include "followup/hourmsg.h"
 #include "followup/lease.h"
 #include "followup/prevday.h"
@@ -417,6 +418,8 @@ void ListAgain(Night& n) {
 }  // namespace
 
 int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
+  // Corrections come first: the days they withdraw are handled again below.
+  if (Mld_Correct(opts, plan) != 0) return -1;
   if (plan.dates.empty()) {
     // The parameter file stays as it is: emptying it would hide from the
     // next step the days of a night it may not have read yet.
