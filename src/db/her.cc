@@ -31,7 +31,9 @@ constexpr char kHerInsert[] =
 // cancelled, when a message a person entered since it was booked stands
 // after its source day (a newer last message day, or a day message its
 // weighing did not see), or when the follow-up it was carried from is
-// stale. One statement over the last 31 nights; it names no person.
+// stale. One statement over the last 31 nights; it names no person. The
+// batch's own follow-ups are no person's messages, also once a person
+// changed their code: that is a change of the next day's source.
 constexpr char kHerStale[] =
     "WITH RECURSIVE h AS (SELECT * FROM Qel953Her WHERE HerTag >= CURDATE() - INTERVAL 31 DAY), "
     "d AS (SELECT HerId, HerPnr, HerTag, HerFkt, HerFcd, CASE "
@@ -43,8 +45,8 @@ constexpr char kHerStale[] =
     "h.HerQtg AND b.BchVon <= h.HerTag AND b.BchDat >= h.HerZeit AND ((b.BchVon < h.HerTag AND "
     "b.BchFkt IN (0, 1, 21, 22, 23, 24, 25, 29, 30)) OR (b.BchVon = h.HerTag AND b.BchFkt IN "
     "(1, 2, 3))) AND NOT EXISTS (SELECT 1 FROM Qel953Her o WHERE o.HerPnr = b.BchPnr AND "
-    "o.HerTag = b.BchVon AND o.HerFkt = b.BchFkt AND o.HerFcd <=> b.BchFcd AND TIME(b.BchUhr) = "
-    "'00:00:00')) THEN 'newer message' END "
+    "o.HerTag = b.BchVon AND o.HerFkt = b.BchFkt AND TIME(b.BchUhr) = '00:00:00')) THEN "
+    "'newer message' END "
     "WHEN EXISTS (SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon = h.HerQvo "
     "AND TIME(b.BchUhr) = h.HerQuh AND b.BchFkt = 45) THEN 'source cancelled' "
     "ELSE 'source changed' END AS why FROM h), "

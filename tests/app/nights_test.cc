@@ -200,3 +200,102 @@ TEST_F(Nights, RefusedRunsChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// A message corrected after the nights that carried it: a plain run names
+// the stale follow-ups and changes nothing, --correct --dry-run says what
+// --correct does, and --correct leaves the tables as nights that had the
+// correction from the start (applied before the night `before`, 3 for the
+// first). S1's K four days ago was carried as KF to the three days after.
+class Corrections : public Nights {};
+
+TEST_F(Corrections, TakeBackAndDeriveAgainAsIfTheCorrectionHadAlwaysBeenThere) {
+  const std::string k = "BchPnr = 'S1' AND BchVon = " + Ago(4);
+  const std::string kf2 = "BchPnr = 'S1' AND BchVon = " + Ago(2);
+  struct Row {
+    const char* name;
+    std::vector<std::string> change;
+    int before;          // the night the change comes before in the reference
+    int stale;           // follow-ups a plain run names
+    const char* reason;
+    bool refused;        // a day a person changed stays: no reference to compare
+  };
+  const std::vector<Row> rows = {
+      {"gone", {"DELETE FROM Qel321Bch WHERE " + k}, 3, 3, "source gone", false},
+      {"changed", {"UPDATE Qel321Bch SET BchFcd = 'U' WHERE " + k,
+                   "UPDATE Qel327Tag SET TagTgb = 'U' WHERE TagPnr = 'S1' AND TagTag = " + Ago(4)},
+       3, 3, "source changed", false},
+      {"cancelled", {"UPDATE Qel321Bch SET BchFkt = 45 WHERE " + k}, 3, 3, "source cancelled",
+       false},
+      {"newer", {"INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('S1', " +
+                 Ago(2) + ", TIMESTAMP(" + Ago(2) + ", '06:00:00'), 1, 'U')"},
+       2, 2, "newer message", false},
+      {"follow-up by hand", {"UPDATE Qel321Bch SET BchFcd = 'U' WHERE " + kf2}, 1, 1,
+       "source changed", false},
+      {"day record by hand", {"UPDATE Qel321Bch SET BchFcd = 'U' WHERE " + k,
+                              "UPDATE Qel327Tag SET TagHtv = 'X', TagHvs = 60 WHERE TagPnr = 'S1'"
+                              " AND TagTag = " + Ago(2)},
+       3, 3, "source changed", true},
+  };
+  const std::string report = "--report=" + work_.File("c.json");
+  auto nights = [&](const Row& row, bool reference) {
+    Reseed(3);
+    CompleteNight(4);
+    for (int night = 3; night >= 1; --night) {
+      if (reference && row.before == night) for (const auto& sql : row.change) Seed(sql);
+      ASSERT_EQ(Run("XXX", "D", {"--day=" + Dashed(night)}).status, 0) << row.name;
+    }
+    if (!reference) for (const auto& sql : row.change) Seed(sql);
+  };
+  for (const Row& row : rows) {
+    std::string expected;
+    if (!row.refused) {
+      nights(row, true);
+      ASSERT_EQ(Run("XXX", "D").status, 0) << row.name;
+      expected = State();
+    }
+    nights(row, false);
+    const std::string corrected = State();
+    RunResult plain = Run("XXX", "D", {"--day=" + Dashed(1),
+                                       "--metrics=" + work_.File("p.prom")});
+    EXPECT_EQ(plain.status, 0) << row.name << plain.err;
+    EXPECT_NE(plain.err.find(std::to_string(row.stale) + " follow-up(s) of 1 person(s)"),
+              std::string::npos) << row.name << plain.err;
+    EXPECT_NE(plain.err.find(row.reason), std::string::npos) << row.name << plain.err;
+    EXPECT_NE(ReadFile(work_.File("p.prom")).find("\npirzol_corrections_pending " +
+                                                  std::to_string(row.stale) + "\n"),
+              std::string::npos) << row.name;
+    EXPECT_EQ(State(), corrected) << row.name;
+
+    RunResult dry = Run("XXX", "D", {"--correct", "--dry-run", report});
+    EXPECT_EQ(dry.status, 0) << row.name << dry.err;
+    EXPECT_EQ(State(), corrected) << row.name;
+    const std::string look = ReadFile(work_.File("c.json"));
+    RunResult fix = Run("XXX", "D", {"--correct", report});
+    EXPECT_EQ(fix.status, 0) << row.name << fix.err;
+    const std::string done = ReadFile(work_.File("c.json"));
+    // The same objects but the run's own, which says dry_run.
+    EXPECT_EQ(done.substr(0, done.rfind("{\"format\"")), look.substr(0, look.rfind("{\"format\"")))
+        << row.name;
+    EXPECT_NE(done.find("\"correction\":\"taken back\""), std::string::npos) << row.name << done;
+    if (row.refused) {
+      EXPECT_NE(fix.err.find("refused to take back person S1's day " + Dashed(2)),
+                std::string::npos) << row.name << fix.err;
+      // The day a person changed keeps its follow-up, and the next is carried from it.
+      EXPECT_EQ(admin_->Query("SELECT COUNT(*) FROM " + db_ + ".Qel321Bch WHERE BchPnr = 'S1'"
+                              " AND BchFcd = 'KF' AND BchFkt = 1")[0][0], "2") << row.name;
+    } else {
+      EXPECT_EQ(State(), expected) << row.name;
+    }
+    // Every day whose rows changed goes to the next step again.
+    EXPECT_NE(ParamFile().find("S1      ," + Dotted(1)), std::string::npos) << row.name;
+    // Nothing is left pending, and a second run changes nothing.
+    const std::string after = State();
+    RunResult again = Run("XXX", "D", {"--correct", "--day=" + Dashed(1)});
+    EXPECT_EQ(again.err.find("follow-up(s)"), std::string::npos) << row.name << again.err;
+    EXPECT_EQ(State(), after) << row.name;
+  }
+}
+
+}  // namespace
