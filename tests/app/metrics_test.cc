@@ -137,7 +137,8 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
       "pirzol_last_run_bookings_cancelled",      "pirzol_last_run_failures",
       "pirzol_last_run_commits",                 "pirzol_last_run_retries",
       "pirzol_last_run_units_given_up",          "pirzol_last_run_accounted_dates_handled",
-      "pirzol_last_success_timestamp_seconds",   "pirzol_build_info"};
+      "pirzol_last_success_timestamp_seconds",   "pirzol_build_info",
+      "pirzol_corrections_pending"};
   const std::string newest = "pirzol_last_run_newest_accounted_date_timestamp_seconds";
 
   for (const Step& s : steps) {
