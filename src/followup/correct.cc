@@ -102,7 +102,9 @@ int CorrectPerson(const char* pnr, const char* first) {
   std::vector<Outcome> done;
   int failed = 0;
   Unit unit;
-  Unit_Begin(unit, tag, "Korrektur", "", kUnitCommitChanges);
+  // Committed even when every day was refused: the lineage of those days is
+  // settled, and must not wait for a later COMMIT a rollback could take away.
+  Unit_Begin(unit, tag, "Korrekt", "", kUnitAlwaysCommit);
   do {
     done.clear();
     failed = TakeBack(pnr, first, done);
