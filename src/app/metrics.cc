@@ -156,6 +156,11 @@ void PutAll(std::FILE* f, const MetricsRun& run, std::int64_t success) {
        c.retries},
       {"pirzol_last_run_units_given_up", "Units of work that failed on every try; none kept.",
        c.givenUp},
+      {"pirzol_days_failed",
+       "Placeholder days the last run left undone; each holds its person back.", c.daysFailed},
+      {"pirzol_persons_held_back",
+       "Persons whose later days wait for an earlier day not done, after the last run.",
+       run.heldBack},
   };
   for (const Gauge& g : gauges) Put(f, g);
 

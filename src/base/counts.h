@@ -17,6 +17,8 @@ struct MldCounts {
   std::int32_t commits;     // COMMITs the server accepted
   std::int32_t retries;     // units of work rolled back and run again
   std::int32_t givenUp;     // units of work that failed on every try
+  std::int32_t daysFailed;  // placeholder days whose work was left undone
+  std::int32_t daysHeld;    // placeholder days passed over: an earlier day of the person is not done
 };
 
 extern MldCounts MldCount;
