@@ -159,6 +159,11 @@ void PutAll(std::FILE* f, const MetricsRun& run, std::int64_t success) {
       {"pirzol_corrections_pending",
        "Follow-ups whose messages were corrected since, left for a run with --correct.",
        c.pending},
+      {"pirzol_days_failed",
+       "Placeholder days the last run left undone; each holds its person back.", c.daysFailed},
+      {"pirzol_persons_held_back",
+       "Persons whose later days wait for an earlier day not done, after the last run.",
+       run.heldBack},
   };
   for (const Gauge& g : gauges) Put(f, g);
 

@@ -20,6 +20,7 @@ struct MetricsRun {
   int status;                          // its exit status (base/exitcodes.h)
   int dryRun;                          // 1 for --dry-run: nothing was kept
   MldCounts counts;                    // what it did; committed work only
+  int heldBack;                        // persons held back by a day not done, after it
   FixText<9> dates[kMetricsMaxDates];  // accounted dates handled, YYYYMMDD, any order
   int dateCount;                       // how many of dates are set
 };

@@ -153,6 +153,7 @@ void WriteMetrics(int status) {
   m.status = status;
   m.dryRun = DryRun;
   m.counts = MldCount;
+  m.heldBack = Plan.heldBack;
   for (const std::string& d : Plan.dates) {
     if (m.dateCount < kMetricsMaxDates) m.dates[m.dateCount++].assign(d.c_str());
   }
@@ -267,30 +268,33 @@ int Pzl_Main(int argc, char** argv) {
     if (cmd.help != 0) std::fputs(kOptHelp, stdout);
     return kExitOk;
   }
+  // From here on monitoring hears of every end: a night refused for its
+  // command line or its files is a night that did not run.
+  Options = cmd.run;
+  DryRun = Options.dryRun;
+  MetricsDue = true;
   if (cmd.param[2] == nullptr) {
     // A service whose command line lost a word must not be recorded as a
     // night that succeeded.
     std::fputs(kUsage, stderr);
     std::fputs("pirzol: CONFIG, MODE and SWITCH are all needed, options do not stand in for "
                "them; pirzol --help shows every option\n", stderr);
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
   if (std::strlen(cmd.param[0]) > kParam1Size - 1) {
     std::fprintf(stderr, "pirzol: the configuration path is longer than %zu characters\n",
                  kParam1Size - 1);
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
   // The client library would pass over an option file it cannot read and
   // connect without the port and TLS settings the operator put there.
   if (!cmd.defaultsFile.empty() && access(cmd.defaultsFile.c_str(), R_OK) != 0) {
     std::fprintf(stderr, "pirzol: cannot read the option file %s (%s); nothing was started\n",
                  cmd.defaultsFile.c_str(), std::strerror(errno));
-    return kExitNoStart;
+    return Refuse(kExitNoStart);
   }
   FixText<kParam1Size> param1;
   param1.assign(cmd.param[0]);
-  Options = cmd.run;
-  DryRun = Options.dryRun;
 
   // A reader of the trace that goes away, or a file size limit, must not end
   // the run in the middle of a transaction: the failed write is reported.
@@ -304,7 +308,6 @@ int Pzl_Main(int argc, char** argv) {
                  kLockName);
     return kExitNoStart;
   }
-  MetricsDue = true;
   if (rc == PZL_LINKED) return Refuse(kExitNoStart);
 
   LogDetail = cmd.param[2][0] == 'D' ? 1 : 0;
@@ -391,10 +394,13 @@ int Pzl_Main(int argc, char** argv) {
   }
 
   int status = Mld_Run(dbName, Options, Plan) == 0 ? kExitOk : kExitIncomplete;
-  status = Mld_Finish(Plan, status);
-  if (Rpt_Close(Plan.runId, Plan.dates, Options.work.c_str(), MldCount, status, DryRun) != 0) {
+  status = Mld_Finish(status);
+  if (Rpt_Close(Plan.runId, Plan.dates, Options.work.c_str(), MldCount, status, DryRun,
+                Plan.heldBack) != 0) {
     status = kExitIncomplete;
   }
+  // Last, so that the row says how the run ended.
+  status = Mld_Record(Plan, status);
   Db_Disconnect();
   return Finish(status);
 }

@@ -20,6 +20,8 @@ struct MldCounts {
   std::int32_t pending;     // stale follow-ups left for a run with --correct
   std::int32_t takenBack;   // follow-ups a correction took back
   std::int32_t refused;     // days a correction left to the persons who changed them
+  std::int32_t daysFailed;  // placeholder days whose work was left undone
+  std::int32_t daysHeld;    // placeholder days passed over: an earlier day of the person is not done
 };
 
 extern MldCounts MldCount;

@@ -189,6 +189,11 @@ int Db_ConnectChild() {
                     a.withDefaults ? a.defaultsFile.c_str() : nullptr);
 }
 
+const char* Db_LockName() { return LockName.c_str(); }
+unsigned long Db_SessionId() {
+  return DbInitialised ? static_cast<unsigned long>(mysql_thread_id(&DbHandle)) : 0;
+}
+
 int Db_LockHeld() {
   Sql_Format(kLockHeld, SqlValue<21>(LockName.c_str()).c_str());
   int held = 0;

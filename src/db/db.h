@@ -47,6 +47,10 @@ void Db_Disconnect();
 // at a time per database. The lock goes with the session. 0, DB_LOCKED, or
 // the server's error.
 [[nodiscard]] int Db_Lock(const char* database);
+// The database whose lock Db_Lock took, and this session's id on the server
+// (what IS_USED_LOCK answers for the lock while this session holds it).
+[[nodiscard]] const char* Db_LockName();
+[[nodiscard]] unsigned long Db_SessionId();
 // 1 while this session still holds the lock Db_Lock took; 0 when it does
 // not, or the session cannot answer.
 [[nodiscard]] int Db_LockHeld();

@@ -21,6 +21,8 @@ constexpr char kLauFinish[] =
     "UPDATE Qel950Lau SET LauEnd = NOW(), LauSta = '%s', LauTge = %ld, LauGef = %ld, "
     "LauGen = %ld, LauSto = %ld, LauFeh = %ld, LauCom = %ld, LauWdh = %ld, LauAuf = %ld, "
     "LauExt = %d WHERE LauId = %lld";
+constexpr char kLauCrashed[] =
+    "UPDATE Qel950Lau SET LauSta = 'crashed', LauEnd = NOW() WHERE LauSta = 'running'";
 constexpr char kLatInsert[] =
     "INSERT INTO Qel951Lat (LatTag, LatPnr, LatLau, LatErg, LatPar) VALUES "
     "('%s', '%s', %lld, '%s', %d) ON DUPLICATE KEY UPDATE LatErg = VALUES(LatErg), "
@@ -32,6 +34,11 @@ constexpr char kLatWithdraw[] =
     "UPDATE Qel951Lat SET LatErg = 'withdrawn', LatPar = 1 WHERE LatPnr = '%s' AND LatTag >= "
     "'%s' AND LatErg IN ('changed', 'nothing') AND DATE_FORMAT(LatTag, '%%Y%%m%%d') NOT IN "
     "('%s'%s)";
+// Grouped along the primary key's order; only the undone days are sorted.
+constexpr char kLatUndone[] =
+    "SELECT LatPnr, DATE_FORMAT(LatTag, '%%Y%%m%%d'), MAX(LatErg <> 'held'), MAX(LatPar) FROM "
+    "Qel951Lat WHERE LatTag >= '%s' GROUP BY LatTag, LatPnr HAVING MAX(LatErg IN ('changed', "
+    "'nothing')) = 0 ORDER BY LatPnr, LatTag";
 
 constexpr char kLeaRead[] =
     "SELECT LeaTok, LeaHst, DATE_FORMAT(LeaHbt, '%%Y-%%m-%%d %%H:%%i:%%s'), LeaHbt < "
@@ -58,6 +65,11 @@ constexpr char kLeaSlot[] =
 constexpr char kLeaTakeSlots[] =
     "UPDATE Qel952Lea SET LeaTok = '%s', LeaHst = '%s', LeaHbt = UTC_TIMESTAMP(6) WHERE LeaKey "
     "<> 'run'";
+constexpr char kLeaBeatLocked[] =
+    "UPDATE Qel952Lea SET LeaHbt = GREATEST(UTC_TIMESTAMP(6), LeaHbt + INTERVAL 1 MICROSECOND) "
+    "WHERE LeaKey = '%s' AND LeaTok = '%s' AND IS_USED_LOCK('pirzol.%s') = %lu";
+constexpr char kLeaRevoke[] =
+    "UPDATE Qel952Lea SET LeaTok = NULL WHERE LeaKey <> 'run' AND LeaTok IS NOT NULL";
 constexpr char kLeaFree[] =
     "UPDATE Qel952Lea SET LeaTok = NULL, LeaHbt = UTC_TIMESTAMP(6) WHERE LeaKey = 'run' AND "
     "LeaTok = '%s'";
@@ -117,6 +129,11 @@ int Lau_Finish(std::int64_t id, const char* status, const MldCounts& c, int exit
   return Db_Aside();
 }
 
+int Lau_Crashed() {
+  Sql_Format(kLauCrashed);
+  return Db_Aside();
+}
+
 int Lat_Insert(const char* date, const char* pnr, std::int64_t id, const char* outcome,
                int line) {
   Sql_Format(kLatInsert, SqlValue<9>(date).c_str(), SqlValue<9>(pnr).c_str(),
@@ -146,9 +163,30 @@ int Lat_Days(const char* date, std::vector<LatDay>& days) {
 int Lat_Withdraw(const char* pnr, const char* date, const std::vector<std::string>& keep) {
   // The days a person's change keeps are few: a correction names them.
   std::string more;
-  for (const std::string& day : keep) more += ", '" + std::string(SqlValue<9>(day.c_str()).c_str()) + "'";
+  for (const std::string& day : keep) {
+    more += ", '" + std::string(SqlValue<9>(day.c_str()).c_str()) + "'";
+  }
   Sql_Format(kLatWithdraw, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str(), "", more.c_str());
   return Db_Aside();
+}
+
+int Lat_Undone(const char* since, std::vector<UndoneDay>& days) {
+  days.clear();
+  Sql_Format(kLatUndone, SqlValue<9>(since).c_str());
+  Cursor cur{nullptr, nullptr, 0};
+  int rc = Cur_OpenFormatted(cur);
+  if (rc != 0) return rc;
+  MYSQL_ROW row = nullptr;
+  while ((rc = Cur_Read(cur, row)) == 0) {
+    UndoneDay day{};
+    day.pnr = row[0] != nullptr ? row[0] : "";
+    day.date = row[1] != nullptr ? row[1] : "";
+    day.root = row[2] != nullptr && Num_Parse(row[2]) != 0 ? 1 : 0;
+    day.line = row[3] != nullptr && Num_Parse(row[3]) != 0 ? 1 : 0;
+    days.push_back(day);
+  }
+  (void)Cur_Close(cur);
+  return rc == END_OF_DATA ? 0 : rc;
 }
 
 int Lea_Read(int staleSeconds, LeaseRow& row) {
@@ -196,6 +234,18 @@ int LeaseChange() {
 int Lea_Beat(const char* key, const char* token) {
   Sql_Format(kLeaBeat, SqlValue<9>(key).c_str(), SqlValue<97>(token).c_str());
   return LeaseChange();
+}
+
+int Lea_BeatLocked(const char* key, const char* token, const char* lockName,
+                   unsigned long connId) {
+  Sql_Format(kLeaBeatLocked, SqlValue<9>(key).c_str(), SqlValue<97>(token).c_str(),
+             SqlValue<21>(lockName).c_str(), connId);
+  return LeaseChange();
+}
+
+int Lea_Revoke() {
+  Sql_Format(kLeaRevoke);
+  return Db_Aside();
 }
 
 int Lea_Free(const char* token) {

@@ -30,6 +30,10 @@
 // exit status. 0 or the error number.
 [[nodiscard]] int Lau_Finish(std::int64_t id, const char* status, const MldCounts& counts,
                              int exitStatus);
+// Marks every run still recorded as running "crashed": called by a run that
+// holds the database (its lock, and on a cluster the lease), so no run of
+// those can still be at work. 0 or the error number.
+[[nodiscard]] int Lau_Crashed();
 
 // Records that run id handled pnr's day of date with outcome ("changed",
 // "nothing" or "failed"; "open" while some of the day's work is committed
@@ -37,6 +41,20 @@
 // Goes with the transaction but calls for no COMMIT of its own. 0 or the error.
 [[nodiscard]] int Lat_Insert(const char* date, const char* pnr, std::int64_t id,
                              const char* outcome, int line);
+// A day the record holds as not done: it has rows, but none says changed or
+// nothing. root is 1 when one of them says why (open, failed, withdrawn),
+// 0 when it was only passed over because an earlier day of its person was
+// not done ("held"); line as in LatDay.
+struct UndoneDay {
+  std::string pnr;
+  std::string date;  // YYYYMMDD
+  int root;
+  int line;
+};
+// Every day not done from since (YYYYMMDD) on, ordered by person as the
+// server compares them, then by date: one statement. 0 or the error.
+[[nodiscard]] int Lat_Undone(const char* since, std::vector<UndoneDay>& days);
+
 // What the record says of one person's day, over every run.
 struct LatDay {
   std::string pnr;
@@ -76,6 +94,17 @@ struct LeaseRow {
 // it conflicts with a takeover on any node, so one that commits after it was
 // taken over cannot.
 [[nodiscard]] int Lea_Beat(const char* key, const char* token);
+// As Lea_Beat, for a worker of a run on a single server: the row counts
+// only while the session connId still holds the named lock lockName, so a
+// worker whose run lost its session (and its lock with it) commits nothing
+// more. 0, DB_NO_ROW_CHANGED, or the error number.
+[[nodiscard]] int Lea_BeatLocked(const char* key, const char* token, const char* lockName,
+                                 unsigned long connId);
+// Takes every worker's row from whoever held it, into the open
+// transaction: waits for a worker transaction still open on its row, and
+// after the COMMIT no worker of an earlier run can prove itself. 0 or the
+// error number.
+[[nodiscard]] int Lea_Revoke();
 // Frees the lease token holds: 0, DB_NO_ROW_CHANGED, or the error number.
 [[nodiscard]] int Lea_Free(const char* token);
 

@@ -22,6 +22,7 @@ constexpr char kTagAkt[] =
     "'120000' AND   TgbPnr = TagPnr AND   TgbDtm = TagTag AND   TgbZtr = 1%s%s ORDER BY TagPnr";
 constexpr char kFromPnr[] = " AND TagPnr >= '%s'";
 constexpr char kToPnr[] = " AND TagPnr < '%s'";
+constexpr char kOnePnr[] = " AND TagPnr = '%s'";
 
 // One page of the person's history, newest first, from the day before
 // `before` on: the search nearly always stops after a row or two, so the
@@ -131,6 +132,13 @@ int TagAkt_Open(const char* date, const char* from, const char* to) {
     std::snprintf(high, sizeof high, kToPnr, SqlValue<kPnrBoundSize>(to).c_str());
   }
   Sql_Format(kTagAkt, day, low, high);
+  return Cur_OpenFormatted(TagAkt);
+}
+
+int TagAkt_OpenPerson(const char* date, const char* pnr) {
+  char one[2 * kPnrBoundSize + 32] = {};
+  std::snprintf(one, sizeof one, kOnePnr, SqlValue<kPnrBoundSize>(pnr).c_str());
+  Sql_Format(kTagAkt, (std::string("'") + SqlValue<9>(date).c_str() + "'").c_str(), one, "");
   return Cur_OpenFormatted(TagAkt);
 }
 

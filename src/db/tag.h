@@ -40,6 +40,8 @@ constexpr std::size_t kPnrBoundSize = 65;
 // compares them: one slice of the night.
 [[nodiscard]] int TagAkt_Open(const char* date = nullptr, const char* from = nullptr,
                               const char* to = nullptr);
+// As TagAkt_Open, over the one person pnr (as the server compares it).
+[[nodiscard]] int TagAkt_OpenPerson(const char* date, const char* pnr);
 // The first personnel number of every slice but the first when date's
 // driving rows are cut into slices contiguous runs of about equal length, in
 // the driving order: slice k runs from bounds[k-1] (the first from the start)

@@ -226,19 +226,27 @@ int Mld_Correct(const RunOptions& opts, const NightPlan& plan) {
   if (stale.size() > kNamed) named += ", ...";
   std::fprintf(stderr, "pirzol: %zu follow-up(s) of %zu person(s) depend on messages corrected "
                "since they were booked: %s; %s\n", stale.size(), persons.size(), named.c_str(),
-               opts.correct != 0 ? "they are taken back and derived again"
+               opts.correct != 0 && opts.day.empty() && opts.from.empty()
+                   ? "they are taken back and derived again"
                                  : "--correct takes them back; no past day was changed");
   MldCount.pending = static_cast<std::int32_t>(stale.size());
   if (opts.correct == 0) return 0;
+  if (!opts.day.empty() || !opts.from.empty()) {
+    std::fprintf(stderr, "pirzol: --correct works in plain runs only, which handle the days it "
+                 "takes back again; nothing was taken back\n");
+    return 0;
+  }
   // Corrections come before any day of the run: nothing is open yet.
   Unit_Day(nullptr, nullptr, 0, 0);
+  int corrected = 0;
   for (const auto& p : persons) {
     rc = CorrectPerson(p.first.c_str(), p.second.c_str());
     if (rc < 0) return -1;
     if (rc != 0) continue;
+    ++corrected;
     for (const HerStale& s : stale) {
       if (s.pnr == p.first) --MldCount.pending;
     }
   }
-  return 0;
+  return corrected;
 }

@@ -30,8 +30,10 @@ void Cor_Booked(const BchSatz& source, const BchSatz& booked, int inserted,
 // reports them (stderr, report, the pending count); with opts.correct takes
 // them back, one unit of work per person, and withdraws the persons' days
 // from the first taken back on, so this run handles them again in date
-// order. Without the lineage table says once that corrections cannot be
-// followed. 0, or -1 when the run must stop (a lost transaction or lease).
+// order; only a plain run corrects (a run of chosen nights would not handle
+// the days before them). Without the lineage table says once that
+// corrections cannot be followed. The persons whose follow-ups were taken
+// back, or -1 when the run must stop (a lost transaction or lease).
 [[nodiscard]] int Mld_Correct(const RunOptions& opts, const NightPlan& plan);
 
 #endif  // PIRZOL_FOLLOWUP_CORRECT_H_

@@ -123,7 +123,11 @@ int Mld_Generate(TagSatz& tag, BchSatz& bch, const FcdSatz& fcd) {
     // All three slots go back from memory, so follow-ups of one day accumulate.
     const int inserted = rc == 0 ? 1 : 0;
     rc = Tag_Update(tag);
-    if (rc != 0) {
+    if (rc == DB_NO_ROW_CHANGED) {
+      // The record already holds these slots (a day handled again): logged
+      // as it always was, but the day's work is there, so no failure.
+      Log_Entry(kTxtTagFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
+    } else if (rc != 0) {
       Log_Fail(kTxtTagFailed, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());
     } else {
       Log_Entry(kTxtTagUpdated, kValTag, rc, tag.TagPnr.c_str(), tag.TagTag.c_str());

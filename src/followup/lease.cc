@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "base/counts.h"
 #include "base/log.h"
@@ -101,6 +102,22 @@ char Key[9] = "run";  // the row this process proves the lease with
 bool Beats = true;      // the holder renews the heartbeat; its workers do not
 std::time_t LastBeat = 0;
 std::time_t BeatSent = 0;
+// On a single server there is no lease: a worker proves instead that the
+// session of its run still holds the named lock, which goes with that
+// session at once.
+bool ByLock = false;
+std::string FenceLock;
+unsigned long FenceSession = 0;
+
+// The token of this process: boot, PID namespace, pid and its start time.
+void MakeToken() {
+  char boot[64] = {};
+  Origin(boot, sizeof boot);
+  char token[97] = {};
+  std::snprintf(token, sizeof token, "%s:%ld:%llu", boot, static_cast<long>(getpid()),
+                StartTime(static_cast<long>(getpid())));
+  Token.assign(token);
+}
 
 // The lease said lost once, where it was found so.
 int Lost(int rc) {
@@ -121,10 +138,7 @@ int Lease_Take() {
   (void)gethostname(host, sizeof host - 1);
   char boot[64] = {};
   Origin(boot, sizeof boot);
-  char token[97] = {};
-  std::snprintf(token, sizeof token, "%s:%ld:%llu", boot, static_cast<long>(getpid()),
-                StartTime(static_cast<long>(getpid())));
-  Token.assign(token);
+  MakeToken();
 
   LeaseRow row;
   int rc = Lea_Read(kLeaseStaleSeconds, row);
@@ -177,6 +191,10 @@ int Lease_Lost() { return LostIt ? 1 : 0; }
 
 int Lease_Hold() {
   if (LostIt) return PZL_LEASE_LOST;
+  if (ByLock && Key[0] == 'w') {
+    int rc = Lea_BeatLocked(Key, Token.c_str(), FenceLock.c_str(), FenceSession);
+    return rc == DB_NO_ROW_CHANGED ? Lost(rc) : rc;
+  }
   if (!Held) return 0;
   int rc = Lea_Beat(Key, Token.c_str());
   if (rc == DB_NO_ROW_CHANGED) return Lost(rc);
@@ -196,14 +214,22 @@ int Lease_Due() {
 }
 
 int Lease_Slots(int count) {
-  if (!Held) return 0;
   char host[65] = {};
   (void)gethostname(host, sizeof host - 1);
+  if (Held) return count > 1 ? Lea_Slots(count, Token.c_str(), host) : 0;
+  // A single server: workers of an earlier run whose session was lost are
+  // shut out first, waiting for a transaction of theirs still open.
+  int rc = Lea_Revoke();
+  if (rc != 0 || count <= 1) return rc;
+  MakeToken();
+  ByLock = true;
+  FenceLock = Db_LockName();
+  FenceSession = Db_SessionId();
   return Lea_Slots(count, Token.c_str(), host);
 }
 
 void Lease_Slot(int worker) {
-  if (!Held) return;
+  if (!Held && !ByLock) return;
   std::snprintf(Key, sizeof Key, "w%d", worker);
   Beats = false;
 }

@@ -32,9 +32,12 @@ void Lease_Kept();
 [[nodiscard]] int Lease_Due();
 // Workers: the run's workers prove the lease each with a row of its own,
 // which a takeover writes as well. Lease_Slots gives this run the rows of
-// workers 1 to count, into the open transaction (0 also without a lease, or
-// the error); Lease_Slot makes this process worker worker of its run: it
-// proves the lease with that row and leaves the heartbeat to the holder.
+// workers 1 to count, into the open transaction (0, or the error); on a
+// single server, where there is no lease, it first takes the rows from any
+// earlier run, and with workers they prove that this session still holds
+// the run's named lock. Lease_Slot makes this process worker worker of its
+// run: it proves the lease (or the lock) with that row and leaves the
+// heartbeat to the holder.
 [[nodiscard]] int Lease_Slots(int count);
 void Lease_Slot(int worker);
 // A worker of this run found the lease lost: nothing more is committed.

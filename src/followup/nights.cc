@@ -27,15 +27,17 @@ void Dashed(const char* day, char* out, std::size_t size) {
 
 }  // namespace
 
-int Day_Next(const char* day, FixText<9>& next) {
+int Day_Next(const char* day, FixText<9>& next) { return Day_Back(day, -1, next); }
+
+int Day_Back(const char* day, int count, FixText<9>& back) {
   long n = DayNumber(day);
   if (n < 0) return -1;
-  std::time_t t = static_cast<std::time_t>(n + 1) * 86400;
+  std::time_t t = static_cast<std::time_t>(n - count) * 86400;
   std::tm tm{};
   gmtime_r(&t, &tm);
   char text[16] = {};
   std::strftime(text, sizeof text, "%Y%m%d", &tm);
-  next.assign(text);
+  back.assign(text);
   return 0;
 }
 

@@ -30,6 +30,7 @@ struct NightPlan {
   std::int64_t runId = 0;          // the run's row in the record, 0 without one
   std::vector<std::string> dates;  // YYYYMMDD, oldest first
   FixText<9> newest;               // the newest complete night before this run, or empty
+  int heldBack = 0;                // persons held back by a day not done, after the run
 };
 
 // Decides the dates from the options, the record and the server's
@@ -39,5 +40,7 @@ struct NightPlan {
 
 // The day after day (YYYYMMDD) into next; 0, or -1 for no date.
 [[nodiscard]] int Day_Next(const char* day, FixText<9>& next);
+// The day count days before day (YYYYMMDD) into back; 0, or -1 for no date.
+[[nodiscard]] int Day_Back(const char* day, int count, FixText<9>& back);
 
 #endif  // PIRZOL_FOLLOWUP_NIGHTS_H_

@@ -189,7 +189,7 @@ void Rpt_Divert(std::FILE* to) {
 }
 
 int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates, const char* options,
-              const MldCounts& c, int exitStatus, int dryRun) {
+              const MldCounts& c, int exitStatus, int dryRun, int heldBack) {
   if (Report == nullptr) return 0;
   std::string text = "{\"format\":" + std::to_string(kReportFormat) + ",\"run\":" +
                      (runId > 0 ? std::to_string(runId) : std::string("null")) +
@@ -204,7 +204,9 @@ int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates, const c
           ",\"generated\":" + std::to_string(c.generated) + ",\"cancelled\":" +
           std::to_string(c.cancelled) + ",\"failures\":" + std::to_string(c.failures) +
           ",\"retries\":" + std::to_string(c.retries) + ",\"given_up\":" +
-          std::to_string(c.givenUp) + "},\"exit\":" + std::to_string(exitStatus) +
+          std::to_string(c.givenUp) + ",\"days_failed\":" + std::to_string(c.daysFailed) +
+          ",\"days_held\":" + std::to_string(c.daysHeld) + "},\"held_back\":" +
+          std::to_string(heldBack) + ",\"exit\":" + std::to_string(exitStatus) +
           ",\"dry_run\":" + (dryRun != 0 ? "true" : "false") + "}\n";
   std::fputs(text.c_str(), Report);
   if (Broken) errno = EIO;

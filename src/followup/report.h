@@ -60,6 +60,6 @@ void Rpt_Broken();
 // 0, or -1 when it could not be written (said on stderr).
 [[nodiscard]] int Rpt_Close(std::int64_t runId, const std::vector<std::string>& dates,
                             const char* options, const MldCounts& counts, int exitStatus,
-                            int dryRun);
+                            int dryRun, int heldBack);
 
 #endif  // PIRZOL_FOLLOWUP_REPORT_H_

@@ -89,19 +89,22 @@ std::FILE* ParamOpen() {
 }
 
 // Puts the gathered lines in place: flushed, synced, renamed over the
-// parameter file, and the rename synced with its folder. 0, or -1 with the
-// parameter file left empty.
+// parameter file, and the rename synced with its folder. 0; 1 when the
+// lines are in place but the folder could not be synced (a crash may still
+// lose them); or -1 with the parameter file left empty.
 int ParamFinish(std::FILE* f) {
   bool ok = std::fflush(f) == 0 && std::ferror(f) == 0 && fsync(fileno(f)) == 0;
   int err = errno;
   ok = std::fclose(f) == 0 && ok;
   if (ok && std::rename(kParamTemp, kParamFile) == 0) {
     int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      (void)fsync(dir);  // a folder that cannot be synced keeps the rename all the same
-      close(dir);
-    }
-    return 0;
+    const bool synced = dir >= 0 && fsync(dir) == 0;
+    err = errno;
+    if (dir >= 0) close(dir);
+    if (synced) return 0;
+    std::fprintf(stderr, "pirzol: the folder of %s could not be synced (%s); its nights stay "
+                 "incomplete and are listed again\n", kParamFile, std::strerror(err));
+    return 1;
   }
   if (err == 0) err = errno;
   std::remove(kParamTemp);
@@ -155,6 +158,12 @@ struct Night {
   std::vector<LatDay> recorded;                     // the record's days of the date
   std::unordered_map<std::string, std::size_t> byPnr;  // PnrKey -> recorded
   std::unordered_set<std::string> listed;           // PnrKey of the persons listed so far
+  std::string person;          // not empty: this one person's day alone
+  // PnrKey -> the oldest day not done (YYYYMMDD) of each person held back,
+  // followed by the number as read: their later days wait. The changes made
+  // here (empty: no longer held), for the run.
+  std::unordered_map<std::string, std::string>* held = nullptr;
+  std::vector<std::pair<std::string, std::string>> heldChanged;
   int complete = 1;
 };
 
@@ -163,6 +172,31 @@ bool Recording(const Night& n) { return n.plan->record != 0 && n.plan->runId > 0
 const LatDay* Recorded(const Night& n, const char* pnr) {
   auto it = n.byPnr.find(PnrKey(pnr));
   return it == n.byPnr.end() ? nullptr : &n.recorded[it->second];
+}
+
+void Hold(Night& n, const std::string& key, const std::string& since) {
+  if (since.empty()) {
+    n.held->erase(key);
+  } else {
+    (*n.held)[key] = since;
+  }
+  n.heldChanged.emplace_back(key, since);
+}
+
+// 1 when pnr has a day not done before the night's date: this day waits.
+int IsHeldBack(const Night& n, const char* pnr) {
+  if (n.held == nullptr) return 0;
+  auto it = n.held->find(PnrKey(pnr));
+  return it != n.held->end() && it->second.compare(0, 8, n.date) < 0 ? 1 : 0;
+}
+
+// A day passed over for an earlier one of its person: recorded "held", so
+// that it is handled once that one is done, in date order.
+void PassOver(Night& n, const TagSatz& tag) {
+  ++MldCount.daysHeld;
+  Unit_Day(n.date, tag.TagPnr.c_str(), Recording(n) ? n.plan->runId : 0, 0);
+  if (Unit_DayHeld() != 0) n.complete = 0;
+  Unit_Day(nullptr, nullptr, 0, 0);
 }
 
 void WriteLine(Night& n, const TagSatz& tag) {
@@ -182,8 +216,9 @@ void RecordDay(Night& n, int line) {
 }
 
 // One accounted day: the search, the day-message units and the rest of the
-// day, its line and its row in the record. 0, or PZL_LEASE_LOST when the run
-// must stop before it because another run took the database over.
+// day, its line and its row in the record. 0, 1 when work on it was left
+// undone, or PZL_LEASE_LOST when the run must stop before it because another
+// run took the database over.
 int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
   // Between two days no unit is open: the heartbeat's commit takes nothing
   // half done with it. A dry run holds no lease.
@@ -235,15 +270,17 @@ int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
   }
   if (line != 0 && Unit_Lost() == 0) WriteLine(n, tag);
   RecordDay(n, line);
+  const int failed = Unit_DayFailed();
   Unit_Day(nullptr, nullptr, 0, 0);
   Rpt_DayEnd(line, MldCount.retries - before.retries);
-  return 0;
+  return failed;
 }
 // Walks the placeholder days of one date. 1 when every driving row was
 // walked: the night is complete, failed days or not.
 int WalkNight(Night& n) {
   TagSatz tag{};
-  int rc = TagAkt_Open(n.date, n.from.c_str(), n.to.c_str());
+  int rc = n.person.empty() ? TagAkt_Open(n.date, n.from.c_str(), n.to.c_str())
+                            : TagAkt_OpenPerson(n.date, n.person.c_str());
   const bool opened = rc == 0;
   if (!opened) {
     Log_Fail(kTxtCurOpenTag, kValRc, rc);
@@ -265,8 +302,11 @@ int WalkNight(Night& n) {
     } else if (const LatDay* earlier = Recorded(n, tag.TagPnr.c_str());
                earlier != nullptr && earlier->handled != 0 && n.opts->again == 0) {
       ++MldCount.daysSkipped;  // handled by an earlier run: not a statement spent on it
+    } else if (IsHeldBack(n, tag.TagPnr.c_str()) != 0) {
+      PassOver(n, tag);
     } else {
-      if (HandleDay(n, tag, earlier) != 0) {
+      const int day = HandleDay(n, tag, earlier);
+      if (day == PZL_LEASE_LOST) {
         n.complete = 0;
         rc = PZL_LEASE_LOST;
         break;
@@ -275,6 +315,16 @@ int WalkNight(Night& n) {
         // The session is gone: the days not yet read stay for the next run.
         n.complete = 0;
         break;
+      }
+      const std::string key = PnrKey(tag.TagPnr.c_str());
+      if (day != 0) {
+        // Its later days wait for it, in this run and the next ones.
+        ++MldCount.daysFailed;
+        if (n.held != nullptr && n.held->count(key) == 0) {
+          Hold(n, key, std::string(n.date) + tag.TagPnr.c_str());
+        }
+      } else if (n.held != nullptr && n.held->count(key) != 0) {
+        Hold(n, key, "");  // its oldest day not done is done now
       }
     }
     tag = TagSatz{};
@@ -307,10 +357,17 @@ struct SliceEnd {
   int reportFailed;
 };
 
+// The answer: SliceEnd, then "L" and a person listed, or "H", a person and
+// the day since which it is held back (empty: no longer), each ended by a
+// zero byte.
 std::string TellSlice(const Night& n, int walked) {
   SliceEnd end{MldCount, walked, n.complete, Unit_Lost(), Lease_Lost(), Rpt_Failed()};
   std::string answer(reinterpret_cast<const char*>(&end), sizeof end);
-  for (const std::string& key : n.listed) answer.append(key.c_str(), key.size() + 1);
+  for (const std::string& key : n.listed) answer.append("L" + key).push_back('\0');
+  for (const auto& h : n.heldChanged) {
+    answer.append("H" + h.first).push_back('\0');
+    answer.append(h.second).push_back('\0');
+  }
   return answer;
 }
 
@@ -329,11 +386,25 @@ bool TakeSlice(Night& n, const std::string& answer, SliceEnd& end) {
   MldCount.commits += c.commits;
   MldCount.retries += c.retries;
   MldCount.givenUp += c.givenUp;
+  MldCount.daysFailed += c.daysFailed;
+  MldCount.daysHeld += c.daysHeld;
+  std::vector<std::string> items;
   for (std::size_t at = sizeof end; at < answer.size();) {
     std::size_t stop = answer.find('\0', at);
     if (stop == std::string::npos) return false;
-    n.listed.insert(answer.substr(at, stop - at));
+    items.push_back(answer.substr(at, stop - at));
     at = stop + 1;
+  }
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].empty()) return false;
+    if (items[i][0] == 'L') {
+      n.listed.insert(items[i].substr(1));
+    } else if (items[i][0] == 'H' && i + 1 < items.size()) {
+      Hold(n, items[i].substr(1), items[i + 1]);
+      ++i;
+    } else {
+      return false;
+    }
   }
   return true;
 }
@@ -415,11 +486,129 @@ void ListAgain(Night& n) {
   }
 }
 
+// The persons held back by a day not done, as the record tells in one read:
+// each with the oldest such day, and the days to handle again before the
+// run's first date. A person whose oldest day lies before the read (only
+// days passed over are left in it) is held back beyond it: a person decides.
+struct HeldPersons {
+  std::unordered_map<std::string, std::string> since;  // as Night::held
+  std::vector<std::string> order;                      // PnrKey, in the server's order
+  std::unordered_map<std::string, std::vector<UndoneDay>> days;
+  std::unordered_set<std::string> beyond;
+};
+
+int ReadHeld(const NightPlan& plan, HeldPersons& h) {
+  FixText<9> start;
+  if (Day_Back(plan.dates.back().c_str(), kMaxNights - 1, start) != 0) return -1;
+  if (plan.dates.front() < start.c_str()) start.assign(plan.dates.front().c_str());
+  std::vector<UndoneDay> undone;
+  int rc = Lat_Undone(start.c_str(), undone);
+  if (rc != 0) return rc;
+  FixText<9> before;
+  if (Day_Back(start.c_str(), 1, before) != 0) return -1;
+  for (UndoneDay& d : undone) {
+    const std::string key = PnrKey(d.pnr.c_str());
+    auto& list = h.days[key];
+    if (list.empty()) {
+      h.order.push_back(key);
+      if (d.root != 0) {
+        h.since[key] = d.date + d.pnr;
+      } else {
+        h.since[key] = before.c_str() + d.pnr;
+        h.beyond.insert(key);
+      }
+    }
+    list.push_back(std::move(d));
+  }
+  return 0;
+}
+
+// Handles each held-back person's days not done before the run's first
+// date again, oldest first, as consecutive nights would have; a person
+// whose day fails again waits on it. 0, or -1 when the run must stop.
+int HandleHeld(HeldPersons& h, Night proto, int& complete) {
+  for (const std::string& key : h.order) {
+    if (h.beyond.count(key) != 0) continue;
+    for (const UndoneDay& d : h.days[key]) {
+      if (!(d.date < proto.plan->dates.front())) break;
+      auto it = h.since.find(key);
+      if (it != h.since.end() && it->second.compare(0, 8, d.date) < 0) break;  // failed again
+      Night n = proto;
+      n.date = d.date.c_str();
+      n.person = d.pnr;
+      n.recorded.push_back(LatDay{d.pnr, 0, d.root, d.line});
+      n.byPnr.emplace(key, 0);
+      const MldCounts before = MldCount;
+      const int walked = WalkNight(n);
+      if (n.complete == 0) complete = 0;
+      if (Unit_Lost() != 0 || Lease_Lost() != 0) return -1;
+      if (walked == 0) break;
+      if (MldCount.daysRead == before.daysRead && MldCount.daysHeld == before.daysHeld) {
+        // The placeholder is gone (the day record was changed since): there
+        // is nothing left to do on it, and it no longer holds its person.
+        Unit_Day(n.date, d.pnr.c_str(), Recording(n) ? n.plan->runId : 0, 0);
+        if (Unit_DayRow(0) != 0) complete = 0;
+        Unit_Day(nullptr, nullptr, 0, 0);
+        if (it != h.since.end() && it->second.compare(0, 8, d.date) == 0) h.since.erase(it);
+      }
+    }
+  }
+  return 0;
+}
+
+// Says which persons are held back after the run, and what was failed in it.
+void TellHeld(const HeldPersons& h) {
+  std::string named;
+  std::string beyond;
+  int count = 0;
+  int far = 0;
+  for (const std::string& key : h.order) {
+    auto it = h.since.find(key);
+    if (it == h.since.end()) continue;
+    const std::string& v = it->second;
+    char shown[64] = {};
+    std::snprintf(shown, sizeof shown, "%s since %.4s-%.2s-%.2s", v.c_str() + 8, v.c_str(),
+                  v.c_str() + 4, v.c_str() + 6);
+    std::string& to = h.beyond.count(key) != 0 ? beyond : named;
+    int& n = h.beyond.count(key) != 0 ? far : count;
+    if (++n <= 5) to += (n > 1 ? ", " : "") + std::string(shown);
+  }
+  // Persons first held back in this run are not in the read's order.
+  for (const auto& e : h.since) {
+    if (h.days.count(e.first) != 0) continue;
+    char shown[64] = {};
+    std::snprintf(shown, sizeof shown, "%s since %.4s-%.2s-%.2s", e.second.c_str() + 8,
+                  e.second.c_str(), e.second.c_str() + 4, e.second.c_str() + 6);
+    if (++count <= 5) named += (count > 1 ? ", " : "") + std::string(shown);
+  }
+  if (MldCount.daysFailed != 0 || count != 0) {
+    std::fprintf(stderr,
+                 "pirzol: %d days failed in this run; %d persons are held back until their "
+                 "oldest day not done is done, their later days waiting (%d passed over): "
+                 "%s%s; the next plain run handles them again\n",
+                 static_cast<int>(MldCount.daysFailed), count,
+                 static_cast<int>(MldCount.daysHeld), named.c_str(), count > 5 ? ", ..." : "");
+  }
+  if (far != 0) {
+    std::fprintf(stderr,
+                 "pirzol: %d persons are held back for more than %d nights and wait for a person "
+                 "to decide (--from=YYYY-MM-DD from the day not done, once its cause is mended): "
+                 "%s%s\n",
+                 far, kMaxNights, beyond.c_str(), far > 5 ? ", ..." : "");
+  }
+}
+
 }  // namespace
 
 int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
-  // Corrections come first: the days they withdraw are handled again below.
-  if (Mld_Correct(opts, plan) != 0) return -1;
+  // Corrections come first: the days they withdraw are handled again below,
+  // by the pass over the days not done. With no night due the newest
+  // complete one is walked again for them, which skips its handled days.
+  const int corrected = Mld_Correct(opts, plan);
+  if (corrected < 0) return -1;
+  if (plan.dates.empty() && corrected > 0 && !plan.newest.empty()) {
+    plan.dates.emplace_back(plan.newest.c_str());
+  }
   if (plan.dates.empty()) {
     // The parameter file stays as it is: emptying it would hide from the
     // next step the days of a night it may not have read yet.
@@ -442,9 +631,12 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
   if (plan.record != 0 && DryRun == 0) {
     char host[65] = {};
     (void)gethostname(host, sizeof host - 1);
-    if (Lau_Insert(plan.dates.front().c_str(), plan.dates.back().c_str(), host,
+    // Holding the database, this run knows that no run still recorded as
+    // running is at work.
+    if (Lau_Crashed() != 0 ||
+        Lau_Insert(plan.dates.front().c_str(), plan.dates.back().c_str(), host,
                    opts.work.c_str(), plan.runId) != 0 ||
-        (workers > 1 && Lease_Slots(workers) != 0) || Unit_Commit() != 1) {
+        Lease_Slots(workers) != 0 || Unit_Commit() != 1) {
       if (Unit_Lost() == 0) {
         std::fprintf(stderr, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
                      Db_ErrText());
@@ -463,17 +655,35 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
       complete = 0;
     }
   }
+  HeldPersons held;
+  Night proto;
+  proto.database = database;
+  proto.plan = &plan;
+  proto.opts = &opts;
+  proto.param = param;
+  proto.held = &held.since;
+  if (plan.record != 0) {
+    int rc = ReadHeld(plan, held);
+    if (rc != 0) {
+      std::fprintf(stderr, "pirzol: the record's days not done could not be read (%d): %s; "
+                   "nothing was handled\n", rc, Db_ErrText());
+      if (param != nullptr) (void)ParamFinish(param);
+      return -1;
+    }
+    // A plain run first completes what earlier nights left undone, each
+    // person in date order; runs of chosen nights keep them waiting.
+    if (opts.day.empty() && opts.from.empty() && HandleHeld(held, proto, complete) != 0) {
+      complete = 0;
+    }
+  }
   // The nights walked to their end, oldest first. Each is recorded complete
   // only once its lines are in place: a night whose file was lost is
   // listed again by the next run.
   std::vector<std::string> walkedNights;
   for (const std::string& date : plan.dates) {
-    Night n;
-    n.database = database;
+    if (Unit_Lost() != 0) break;  // the pass before the nights lost the session
+    Night n = proto;
     n.date = date.c_str();
-    n.plan = &plan;
-    n.opts = &opts;
-    n.param = param;
     if (plan.record != 0 && Lat_Days(n.date, n.recorded) != 0) {
       std::fprintf(stderr, "pirzol: the record of %s could not be read (%d); not handled\n",
                    n.date, Db_ErrNo());
@@ -496,7 +706,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
       break;
     }
   }
-  const bool inPlace = param != nullptr && ParamFinish(param) == 0;
+  const int finished = param != nullptr ? ParamFinish(param) : -1;
+  const bool inPlace = finished == 0;
   if (!inPlace && DryRun == 0) complete = 0;
   const auto walked = static_cast<std::int32_t>(walkedNights.size());
   if (DryRun != 0 || plan.record == 0) {
@@ -518,10 +729,15 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     }
   }
   if (MldCount.givenUp != 0) complete = 0;
+  plan.heldBack = static_cast<int>(held.since.size());
+  if (MldCount.daysFailed != 0 || plan.heldBack != 0) {
+    TellHeld(held);
+    complete = 0;
+  }
   return complete != 0 ? 0 : -1;
 }
 
-int Mld_Finish(const NightPlan& plan, int status) {
+int Mld_Finish(int status) {
   if (DryRun != 0) {
     // Nothing a dry run did may stay, whatever it was; a transaction the
     // server rolled back on its way means it could not see what the real
@@ -544,10 +760,6 @@ int Mld_Finish(const NightPlan& plan, int status) {
     if (Lease_Lost() == 0) (void)Lease_Release();
     return kExitIncomplete;
   }
-  if (plan.runId > 0) {
-    const bool all = MldCount.nightsDone == static_cast<std::int32_t>(plan.dates.size());
-    (void)Lau_Finish(plan.runId, all ? "complete" : "incomplete", MldCount, status);
-  }
   // Every day ends with its own commit; this one keeps the record's last
   // rows, and it tells whether the session is still sound at the end.
   if (Unit_Commit() != 1) {
@@ -561,4 +773,20 @@ int Mld_Finish(const NightPlan& plan, int status) {
   // handled what this one did.
   if (Lease_Release() != 0) status = kExitIncomplete;
   return status;
+}
+
+int Mld_Record(const NightPlan& plan, int status) {
+  if (DryRun != 0 || plan.runId <= 0) return status;
+  // Whatever stands uncommitted (a run stopped by a lost unit) is not the
+  // row's to keep.
+  (void)Db_Rollback();
+  const bool all = MldCount.nightsDone == static_cast<std::int32_t>(plan.dates.size());
+  int rc = Lau_Finish(plan.runId, status == kExitOk && all ? "complete" : "incomplete", MldCount,
+                      status);
+  if (rc == 0 && Db_Commit() == 1) return status;
+  if (rc == 0) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
+  (void)Db_Rollback();
+  std::fprintf(stderr, "pirzol: the run's end could not be recorded (%d): %s; the next run "
+               "marks it crashed\n", rc, Db_ErrText());
+  return kExitIncomplete;
 }

@@ -18,10 +18,16 @@
 [[nodiscard]] int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan);
 
 // Ends the run begun by Mld_Run with exit status status: a dry run rolls
-// everything back; a real one records its end, commits, and frees the
-// lease. Answers the exit status, kExitIncomplete when the end could not be
-// kept or the lease was lost.
-[[nodiscard]] int Mld_Finish(const NightPlan& plan, int status);
+// everything back; a real one commits its last rows and frees the lease.
+// Answers the exit status, kExitIncomplete when the end could not be kept
+// or the lease was lost.
+[[nodiscard]] int Mld_Finish(int status);
+// Records how the run ended, once everything that decides its exit status
+// (the report, the parameter file, the lease) has had its outcome: the
+// run's row gets its status, counts and exit status, committed on their
+// own, also after a lost unit while the session stands. Answers status, or
+// kExitIncomplete when the row could not be written.
+[[nodiscard]] int Mld_Record(const NightPlan& plan, int status);
 
 // The parameter line for tag (with its "\n") into line, in the layout that
 // KonsolMode selects.

@@ -52,6 +52,7 @@ struct DayRow {
   bool openKept = false;    // its row is committed as open
   std::int32_t failures = 0;  // the run's counts when the day began
   std::int32_t givenUp = 0;
+  bool refused = false;     // the record refused its row
 };
 DayRow Row;
 
@@ -111,6 +112,7 @@ int WriteRow(const char* outcome, int line) {
   if (Db_TxnError() == 0) {
     std::fprintf(stderr, "pirzol: the run record refused the row of person %s on %s (%d): %s\n",
                  Row.pnr, Row.date, rc, Db_ErrText());
+    Row.refused = true;
     if (InUnit) RowRefused = rc;
   }
   return rc;
@@ -309,6 +311,19 @@ int Unit_DayRow(int line) {
   return rc;
 }
 
+int Unit_DayHeld() {
+  if (Row.run <= 0) return 0;
+  int rc = WriteRow("held", 0);
+  if (rc == 0) Ride("held", 0);
+  return rc;
+}
+
+int Unit_DayFailed() {
+  return MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp || Row.refused
+             ? 1
+             : 0;
+}
+
 int Unit_DayRowWritten() { return Row.rowKept || (Row.rowInTxn && !Row.rowOpen) ? 1 : 0; }
 
 int Unit_Commit() {
@@ -320,11 +335,12 @@ int Unit_Commit() {
     (void)Db_Rollback();
     return 0;
   }
+  const bool wrote = Db_TxnWrote() != 0;
   if (rc != 0 || Db_Commit() != 1) {
     Rollback();
     return 0;
   }
-  ++MldCount.commits;
+  if (wrote) ++MldCount.commits;
   Kept();
   return 1;
 }

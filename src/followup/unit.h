@@ -81,6 +81,13 @@ void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun);
 // unit and stops the run (a day must not be kept without its row). Outside,
 // it goes with the next COMMIT. 0 or the error number (said on stderr).
 [[nodiscard]] int Unit_DayRow(int line);
+// Writes the present day's row as "held": its person has an earlier day not
+// done, so this one waits. Goes with the next COMMIT. 0 or the error.
+[[nodiscard]] int Unit_DayHeld();
+// 1 when work on the present day was left undone: a failure counted since
+// Unit_Day (a statement refused, a read that failed), a unit given up, or
+// its row refused by the record.
+[[nodiscard]] int Unit_DayFailed();
 // 1 once the present day's row is committed, or written and waiting for the
 // next COMMIT.
 [[nodiscard]] int Unit_DayRowWritten();
@@ -89,7 +96,8 @@ void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun);
 // lease was found lost and the run must stop.
 [[nodiscard]] int Unit_Beat();
 // Commits the run's own bookkeeping between units (the run's row, a
-// complete night, the end), with the lease shown first on a cluster. 1 when
+// complete night, the end), with the lease shown first on a cluster; a
+// COMMIT of nothing is not counted. 1 when
 // the server kept it; 0 when not (the caller says what was not kept; a lost
 // lease is said here and stops the run as Unit_Lost tells).
 [[nodiscard]] int Unit_Commit();

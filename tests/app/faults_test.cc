@@ -185,11 +185,15 @@ TEST_F(Faults, RefusedStatementsMidRunAreLoggedAndTheRunGoesOn) {
                " IF NEW.BchPnr = '10000004' THEN"
                " SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'bookings locked'; END IF");
   RunResult r = Run("XXX", "D");
-  EXPECT_EQ(r.status, 0) << r.err;
+  // Both days are failed: the run says so with its status, and names them.
+  EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_NE(r.err.find("6 last message days found, 4 follow-ups generated, 0 bookings cancelled,"
                        " 3 failures"),
             std::string::npos)
       << r.err;
+  EXPECT_NE(r.err.find("2 days failed in this run; 2 persons are held back"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("10000003 since "), std::string::npos) << r.err;
   const std::string log = Log();
   EXPECT_NE(log.find("RC:1644 Pnr:10000003"), std::string::npos) << log;
   EXPECT_NE(log.find("RC:1644 Pnr:10000004"), std::string::npos) << log;

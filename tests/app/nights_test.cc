@@ -257,8 +257,7 @@ TEST_F(Corrections, TakeBackAndDeriveAgainAsIfTheCorrectionHadAlwaysBeenThere) {
     }
     nights(row, false);
     const std::string corrected = State();
-    RunResult plain = Run("XXX", "D", {"--day=" + Dashed(1),
-                                       "--metrics=" + work_.File("p.prom")});
+    RunResult plain = Run("XXX", "D", {"--metrics=" + work_.File("p.prom")});
     EXPECT_EQ(plain.status, 0) << row.name << plain.err;
     EXPECT_NE(plain.err.find(std::to_string(row.stale) + " follow-up(s) of 1 person(s)"),
               std::string::npos) << row.name << plain.err;
@@ -292,7 +291,7 @@ TEST_F(Corrections, TakeBackAndDeriveAgainAsIfTheCorrectionHadAlwaysBeenThere) {
     EXPECT_NE(ParamFile().find("S1      ," + Dotted(1)), std::string::npos) << row.name;
     // Nothing is left pending, and a second run changes nothing.
     const std::string after = State();
-    RunResult again = Run("XXX", "D", {"--correct", "--day=" + Dashed(1)});
+    RunResult again = Run("XXX", "D", {"--correct"});
     EXPECT_EQ(again.err.find("follow-up(s)"), std::string::npos) << row.name << again.err;
     EXPECT_EQ(State(), after) << row.name;
   }
