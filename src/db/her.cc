@@ -35,25 +35,27 @@ constexpr char kHerInsert[] =
 // batch's own follow-ups are no person's messages, also once a person
 // changed their code: that is a change of the next day's source.
 constexpr char kHerStale[] =
-    "WITH RECURSIVE h AS (SELECT * FROM Qel953Her WHERE HerTag >= CURDATE() - INTERVAL 31 DAY), "
-    "d AS (SELECT HerId, HerPnr, HerTag, HerFkt, HerFcd, CASE "
-    "WHEN NOT EXISTS (SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon = "
-    "h.HerQvo AND TIME(b.BchUhr) = h.HerQuh) THEN 'source gone' "
-    "WHEN EXISTS (SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon = h.HerQvo "
-    "AND TIME(b.BchUhr) = h.HerQuh AND b.BchFkt = h.HerQfk AND b.BchFcd <=> h.HerQfc) THEN "
-    "CASE WHEN EXISTS (SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon > "
-    "h.HerQtg AND b.BchVon <= h.HerTag AND b.BchDat >= h.HerZeit AND ((b.BchVon < h.HerTag AND "
-    "b.BchFkt IN (0, 1, 21, 22, 23, 24, 25, 29, 30)) OR (b.BchVon = h.HerTag AND b.BchFkt IN "
-    "(1, 2, 3))) AND NOT EXISTS (SELECT 1 FROM Qel953Her o WHERE o.HerPnr = b.BchPnr AND "
-    "o.HerTag = b.BchVon AND o.HerFkt = b.BchFkt AND TIME(b.BchUhr) = '00:00:00')) THEN "
-    "'newer message' END "
-    "WHEN EXISTS (SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon = h.HerQvo "
-    "AND TIME(b.BchUhr) = h.HerQuh AND b.BchFkt = 45) THEN 'source cancelled' "
-    "ELSE 'source changed' END AS why FROM h), "
+    "WITH RECURSIVE d AS (SELECT HerId, HerPnr, HerTag, HerFkt, HerFcd, CASE "
+    // The source booking, found by its key in one look: 3 as read, 2
+    // cancelled, 1 changed, NULL gone.
+    "(SELECT MAX(CASE WHEN b.BchFkt = h.HerQfk AND b.BchFcd <=> h.HerQfc THEN 3 WHEN b.BchFkt = "
+    "45 THEN 2 ELSE 1 END) FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon = h.HerQvo "
+    "AND TIME(b.BchUhr) = h.HerQuh) "
+    // A day message entered since on its own day, but the batch's own; a
+    // message on a day between (a chain has none) only then looked for.
+    "WHEN 3 THEN IF(EXISTS (SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon = "
+    "h.HerTag AND b.BchFkt IN (1, 2, 3) AND b.BchDat >= h.HerZeit AND NOT (TIME(b.BchUhr) = "
+    "'00:00:00' AND EXISTS (SELECT 1 FROM Qel953Her o WHERE o.HerPnr = b.BchPnr AND o.HerTag = "
+    "b.BchVon AND o.HerFkt = b.BchFkt))) OR (h.HerTag > h.HerQtg + INTERVAL 1 DAY AND EXISTS "
+    "(SELECT 1 FROM Qel321Bch b WHERE b.BchPnr = h.HerPnr AND b.BchVon > h.HerQtg AND b.BchVon < "
+    "h.HerTag AND b.BchFkt IN (0, 1, 21, 22, 23, 24, 25, 29, 30) AND b.BchDat >= h.HerZeit)), "
+    "'newer message', NULL) "
+    "WHEN 2 THEN 'source cancelled' WHEN 1 THEN 'source changed' ELSE 'source gone' END AS why "
+    "FROM Qel953Her h WHERE HerTag >= CURDATE() - INTERVAL 31 DAY), "
     "s AS (SELECT HerId, HerPnr, HerTag, HerFkt, HerFcd, why FROM d WHERE why IS NOT NULL "
-    "UNION SELECT h.HerId, h.HerPnr, h.HerTag, h.HerFkt, h.HerFcd, 'chain' FROM h JOIN s ON "
-    "h.HerPnr = s.HerPnr AND h.HerQvo = s.HerTag AND h.HerQuh = '00:00:00' AND h.HerQfk = "
-    "s.HerFkt AND h.HerQfc = s.HerFcd) "
+    "UNION SELECT h.HerId, h.HerPnr, h.HerTag, h.HerFkt, h.HerFcd, 'chain' FROM Qel953Her h "
+    "JOIN s ON h.HerPnr = s.HerPnr AND h.HerQvo = s.HerTag AND h.HerQuh = '00:00:00' AND "
+    "h.HerQfk = s.HerFkt AND h.HerQfc = s.HerFcd WHERE h.HerTag >= CURDATE() - INTERVAL 31 DAY) "
     "SELECT HerId, HerPnr, DATE_FORMAT(HerTag, '%Y%m%d'), HerFcd, why FROM s "
     "ORDER BY HerPnr, HerTag, HerId, why = 'chain'";
 
