@@ -496,10 +496,12 @@ struct HeldPersons {
   std::unordered_set<std::string> beyond;
 };
 
-int ReadHeld(const NightPlan& plan, HeldPersons& h) {
+// Reads the days not done of the window of kMaxNights nights up to last,
+// or from first on when that is older.
+int ReadHeld(const char* first, const char* last, HeldPersons& h) {
   FixText<9> start;
-  if (Day_Back(plan.dates.back().c_str(), kMaxNights - 1, start) != 0) return -1;
-  if (plan.dates.front() < start.c_str()) start.assign(plan.dates.front().c_str());
+  if (Day_Back(last, kMaxNights - 1, start) != 0) return -1;
+  if (std::strcmp(first, start.c_str()) < 0) start.assign(first);
   std::vector<UndoneDay> undone;
   int rc = Lat_Undone(start.c_str(), undone);
   if (rc != 0) return rc;
@@ -529,7 +531,7 @@ int HandleHeld(HeldPersons& h, Night proto, int& complete) {
   for (const std::string& key : h.order) {
     if (h.beyond.count(key) != 0) continue;
     for (const UndoneDay& d : h.days[key]) {
-      if (!(d.date < proto.plan->dates.front())) break;
+      if (!proto.plan->dates.empty() && !(d.date < proto.plan->dates.front())) break;
       auto it = h.since.find(key);
       if (it != h.since.end() && it->second.compare(0, 8, d.date) < 0) break;  // failed again
       Night n = proto;
@@ -600,14 +602,32 @@ void TellHeld(const HeldPersons& h) {
 }  // namespace
 
 int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
-  if (plan.dates.empty()) {
+  HeldPersons held;
+  if (plan.record != 0) {
+    const char* last = plan.dates.empty() ? plan.newest.c_str() : plan.dates.back().c_str();
+    const char* first = plan.dates.empty() ? last : plan.dates.front().c_str();
+    int rc = last[0] != '\0' ? ReadHeld(first, last, held) : 0;
+    if (rc != 0) {
+      std::fprintf(stderr, "pirzol: the record's days not done could not be read (%d): %s; "
+                   "nothing was handled\n", rc, Db_ErrText());
+      return -1;
+    }
+  }
+  // A plain run first completes what earlier nights left undone, each
+  // person in date order; runs of chosen nights keep them waiting.
+  const bool pass = opts.day.empty() && opts.from.empty() &&
+                    held.order.size() > held.beyond.size();
+  if (plan.dates.empty() && !pass) {
     // The parameter file stays as it is: emptying it would hide from the
     // next step the days of a night it may not have read yet.
     std::fprintf(stderr,
                  "pirzol: no night is due (the newest complete night is %.4s-%.2s-%.2s); "
                  "pirzoltgb was left as it is\n",
                  plan.newest.c_str(), plan.newest.c_str() + 4, plan.newest.c_str() + 6);
-    return 0;
+    plan.heldBack = static_cast<int>(held.since.size());
+    if (plan.heldBack == 0) return 0;
+    TellHeld(held);
+    return -1;
   }
   int complete = 1;
   int workers = opts.workers > 1 ? opts.workers : 1;
@@ -625,7 +645,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     // Holding the database, this run knows that no run still recorded as
     // running is at work.
     if (Lau_Crashed() != 0 ||
-        Lau_Insert(plan.dates.front().c_str(), plan.dates.back().c_str(), host,
+        Lau_Insert(plan.dates.empty() ? "" : plan.dates.front().c_str(),
+                   plan.dates.empty() ? "" : plan.dates.back().c_str(), host,
                    opts.work.c_str(), plan.runId) != 0 ||
         Lease_Slots(workers) != 0 || Unit_Commit() != 1) {
       if (Unit_Lost() == 0) {
@@ -646,27 +667,13 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
       complete = 0;
     }
   }
-  HeldPersons held;
   Night proto;
   proto.database = database;
   proto.plan = &plan;
   proto.opts = &opts;
   proto.param = param;
   proto.held = &held.since;
-  if (plan.record != 0) {
-    int rc = ReadHeld(plan, held);
-    if (rc != 0) {
-      std::fprintf(stderr, "pirzol: the record's days not done could not be read (%d): %s; "
-                   "nothing was handled\n", rc, Db_ErrText());
-      if (param != nullptr) (void)ParamFinish(param);
-      return -1;
-    }
-    // A plain run first completes what earlier nights left undone, each
-    // person in date order; runs of chosen nights keep them waiting.
-    if (opts.day.empty() && opts.from.empty() && HandleHeld(held, proto, complete) != 0) {
-      complete = 0;
-    }
-  }
+  if (pass && HandleHeld(held, proto, complete) != 0) complete = 0;
   // The nights walked to their end, oldest first. Each is recorded complete
   // only once its lines are in place: a night whose file was lost is
   // listed again by the next run.
