@@ -249,16 +249,22 @@ int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
     Trace(kTrcGefunden, last.TagPnr.c_str(), last.TagTag.c_str());
     Trace(kTrcBeginn);
     PrintPair(tag, last);
-    int prev = Mld_PrevDay(tag, last);
+    // The newest booking is read before the day-message units: when it can
+    // carry nothing over, the last of them is the day's last change and
+    // writes the day's row itself, so the day needs no open row.
+    HourMsg newest;
+    Mld_HourMsgRead(last, newest);
+    const int restDue = Mld_HourMsgDue(newest);
+    int prev = Mld_PrevDay(tag, last, restDue, line);
     int hour = 0;
-    if (Unit_Lost() == 0) {
+    if (Unit_Lost() == 0 && (restDue != 0 || Unit_DayRowWritten() == 0)) {
       // The rest of the day is a unit of its own and the day's last: it
       // writes the day's row and commits it with its own work, so a
       // rollback never takes one person's work to another.
       Unit rest;
       Unit_Begin(rest, tag, "StdMld", "", kUnitCommitChanges);
       do {
-        hour = Mld_HourMsg(tag, last);
+        hour = Mld_HourMsg(tag, newest);
         if (Recording(n)) (void)Unit_DayRow(prev != 0 || hour != 0 || line != 0 ? 1 : 0);
       } while (Unit_Again(rest) != 0);
       if (Unit_Result(rest) != 0) hour = 0;

@@ -53,6 +53,8 @@ struct DayRow {
   std::int32_t failures = 0;  // the run's counts when the day began
   std::int32_t givenUp = 0;
   bool refused = false;     // the record refused its row
+  bool final = false;       // the unit at work is the day's last change
+  int finalLine = 0;
 };
 DayRow Row;
 
@@ -118,6 +120,12 @@ int WriteRow(const char* outcome, int line) {
   return rc;
 }
 
+// What the present day's row says once its work is done.
+const char* DayOutcome() {
+  const bool failed = MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp;
+  return failed ? "failed" : (Row.changed || Db_TxnChanged() != 0) ? "changed" : "nothing";
+}
+
 void Pause(int tries) {
   // Seeded again in each worker: inherited, the pauses would be in step.
   static std::minstd_rand random;
@@ -157,6 +165,7 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
   unit.report = Rpt_Mark();
   InUnit = true;
   RowRefused = 0;
+  Row.final = false;
   int err = Db_TxnError();
   if (err != 0 && Db_Retryable(err) != 0) {
     if (DryRun != 0) {
@@ -196,7 +205,11 @@ int Unit_Again(Unit& unit) {
       return 0;
     }
     // A change before the day's last unit: the day is open until that one.
-    if (changed && Row.run > 0 && !Row.rowInTxn && !Row.openKept) (void)WriteRow("open", 1);
+    if (changed && Row.run > 0 && !Row.rowInTxn && Row.final) {
+      (void)WriteRow(DayOutcome(), Row.finalLine);
+    } else if (changed && Row.run > 0 && !Row.rowInTxn && !Row.openKept) {
+      (void)WriteRow("open", 1);
+    }
     err = Db_TxnError();
     if (err == 0 && RowRefused != 0) err = RowRefused;
     if (err == 0 && Db_TxnWrote() != 0) {
@@ -301,11 +314,14 @@ void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun) 
 int Unit_DayBegun() { return Row.begun ? 1 : 0; }
 int Unit_DayChanged() { return Row.changed ? 1 : 0; }
 
+void Unit_DayFinal(int line) {
+  Row.final = true;
+  Row.finalLine = line;
+}
+
 int Unit_DayRow(int line) {
   if (Row.run <= 0) return 0;
-  const bool failed = MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp;
-  const char* outcome = failed ? "failed" : (Row.changed || Db_TxnChanged() != 0) ? "changed"
-                                                                                  : "nothing";
+  const char* outcome = DayOutcome();
   int rc = WriteRow(outcome, line);
   if (rc == 0 && !InUnit) Ride(outcome, line);
   return rc;
