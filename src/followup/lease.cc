@@ -106,11 +106,11 @@ std::time_t BeatSent = 0;
 int Lost(int rc) {
   Held = false;
   LostIt = true;
-  std::fprintf(stderr,
-               "pirzol: this run cannot show that it still holds the database's lease (%d); "
-               "another run may have taken it over, so nothing more is committed and this run "
-               "stops\n",
-               rc);
+  Log_Stderr(kPrioError,
+             "pirzol: this run cannot show that it still holds the database's lease (%d); "
+             "another run may have taken it over, so nothing more is committed and this run "
+             "stops\n",
+             rc);
   return PZL_LEASE_LOST;
 }
 
@@ -132,10 +132,10 @@ int Lease_Take() {
   const bool gone = row.held != 0 && row.stale == 0 && HolderGone(row, host, boot);
   if (row.held != 0 && row.stale == 0 && !gone) {
     (void)Db_Rollback();
-    std::fprintf(stderr,
-                 "pirzol: a run on %s holds the database's lease (heartbeat %s UTC); nothing was "
-                 "changed\n",
-                 row.host.c_str(), row.heartbeat.c_str());
+    Log_Stderr(kPrioError,
+               "pirzol: a run on %s holds the database's lease (heartbeat %s UTC); nothing was "
+               "changed\n",
+               row.host.c_str(), row.heartbeat.c_str());
     return PZL_LEASE_HELD;
   }
   if (DryRun != 0) {
@@ -151,10 +151,10 @@ int Lease_Take() {
     if (Db_Retryable(rc) != 0 || rc == DB_DUPLICATE) {
       // Another node's run took it in the same moment, and the cluster let
       // that one commit.
-      std::fprintf(stderr,
-                   "pirzol: a run on another node took the database's lease first (%d); "
-                   "nothing was changed\n",
-                   rc);
+      Log_Stderr(kPrioError,
+                 "pirzol: a run on another node took the database's lease first (%d); "
+                 "nothing was changed\n",
+                 rc);
       return PZL_LEASE_HELD;
     }
     return rc;
@@ -162,10 +162,10 @@ int Lease_Take() {
   ++MldCount.commits;
   if (row.held != 0) {
     Log_Notice(kTxtTakeover, kValTakeover, row.host.c_str(), row.heartbeat.c_str());
-    std::fprintf(stderr,
-                 "pirzol: took over the lease of a run on %s whose last heartbeat was %s UTC%s\n",
-                 row.host.c_str(), row.heartbeat.c_str(),
-                 gone ? " (its process on this host has ended)" : "");
+    Log_Stderr(kPrioWarning,
+               "pirzol: took over the lease of a run on %s whose last heartbeat was %s UTC%s\n",
+               row.host.c_str(), row.heartbeat.c_str(),
+               gone ? " (its process on this host has ended)" : "");
   }
   Held = true;
   LastBeat = std::time(nullptr);
@@ -231,9 +231,9 @@ int Lease_Release() {
   if (rc == 0) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
   (void)Db_Rollback();
   Held = false;
-  std::fprintf(stderr,
-               "pirzol: the database's lease could not be freed (%d); another run may have "
-               "taken it over, or it is freed when its heartbeat is ten minutes old\n",
-               rc);
+  Log_Stderr(kPrioError,
+             "pirzol: the database's lease could not be freed (%d); another run may have "
+             "taken it over, or it is freed when its heartbeat is ten minutes old\n",
+             rc);
   return PZL_LEASE_LOST;
 }
