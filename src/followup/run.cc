@@ -71,17 +71,50 @@ int CreateFile(const char* name, int flags) {
   return fd;
 }
 
-// Empties the parameter file, as every run does before its first day, and
-// opens the file its lines are gathered in. nullptr when either fails.
-std::FILE* ParamOpen() {
-  int fd = CreateFile(kParamFile, O_TRUNC);
-  if (fd < 0) return nullptr;
-  close(fd);
+// The parameter file stays as it is until the gathered lines replace it: a
+// run by hand adds to it (ParamOpen's keep).
+bool ParamKept = false;
+
+// Copies the parameter file's lines to fd; true when done or there is none.
+bool CopyParamFile(int fd) {
+  int in = open(kParamFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return errno == ENOENT;
+  char buf[8192];
+  bool ok = true;
+  for (ssize_t n = 0; ok && (n = read(in, buf, sizeof buf)) != 0;) {
+    ok = n > 0;
+    for (ssize_t done = 0, w = 0; ok && done < n; done += w) {
+      w = write(fd, buf + done, static_cast<std::size_t>(n - done));
+      ok = w > 0;
+    }
+  }
+  close(in);
+  return ok;
+}
+
+// Opens the file the run's lines are gathered in. A plain run empties the
+// parameter file first, as every run did before its first day; a run by hand
+// (keep: --day, --from, --again) begins with the lines already there, so it
+// never takes away a night's lines the next step has not read. nullptr when
+// that fails.
+std::FILE* ParamOpen(bool keep) {
+  ParamKept = keep;
+  int fd = -1;
+  if (!keep) {
+    fd = CreateFile(kParamFile, O_TRUNC);
+    if (fd < 0) return nullptr;
+    close(fd);
+  }
   // A stale one (or a link in its place) is removed, and a new one made that
   // nobody else can have opened.
   if (unlink(kParamTemp) != 0 && errno != ENOENT) return nullptr;
   fd = CreateFile(kParamTemp, O_EXCL);
   if (fd < 0) return nullptr;
+  if (keep && !CopyParamFile(fd)) {
+    close(fd);
+    std::remove(kParamTemp);
+    return nullptr;
+  }
   std::FILE* f = fdopen(fd, "w");
   if (f == nullptr) close(fd);
   return f;
@@ -101,14 +134,14 @@ int ParamFinish(std::FILE* f) {
     err = errno;
     if (dir >= 0) close(dir);
     if (synced) return 0;
-    std::fprintf(stderr, "pirzol: the folder of %s could not be synced (%s); its nights stay "
+    Log_Stderr(kPrioError, "pirzol: the folder of %s could not be synced (%s); its nights stay "
                  "incomplete and are listed again\n", kParamFile, std::strerror(err));
     return 1;
   }
   if (err == 0) err = errno;
   std::remove(kParamTemp);
-  std::fprintf(stderr, "pirzol: writing the parameter file %s failed (%s); it is left empty\n",
-               kParamFile, std::strerror(err));
+  Log_Stderr(kPrioError, "pirzol: writing the parameter file %s failed (%s); it is left %s\n",
+             kParamFile, std::strerror(err), ParamKept ? "as it was" : "empty");
   return -1;
 }
 
@@ -289,8 +322,8 @@ int WalkNight(Night& n) {
   const bool opened = rc == 0;
   if (!opened) {
     Log_Fail(kTxtCurOpenTag, kValRc, rc);
-    std::fprintf(stderr, "pirzol: reading the day records of %s failed (%d): %s\n", n.date, rc,
-                 Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: reading the day records of %s failed (%d): %s\n", n.date, rc,
+               Db_ErrText());
     n.complete = 0;
   }
 
@@ -300,9 +333,9 @@ int WalkNight(Night& n) {
       // The cut number may be somebody else's: booking for it would credit
       // the wrong person, so the day waits for its data to be mended.
       Log_Fail(kTxtPnrLang, kValPnrTag, tag.TagPnr.c_str(), tag.TagTag.c_str());
-      std::fprintf(stderr, "pirzol: a personnel number starting %s on %s is longer than 8 "
-                   "characters; that day was not handled\n", tag.TagPnr.c_str(),
-                   tag.TagTag.c_str());
+      Log_Stderr(kPrioError, "pirzol: a personnel number starting %s on %s is longer than 8 "
+                 "characters; that day was not handled\n", tag.TagPnr.c_str(),
+                 tag.TagTag.c_str());
       n.complete = 0;
     } else if (const LatDay* earlier = Recorded(n, tag.TagPnr.c_str());
                earlier != nullptr && earlier->handled != 0 && n.opts->again == 0) {
@@ -340,10 +373,10 @@ int WalkNight(Night& n) {
     Log_Fail(kTxtCurReadTag, kValRc, rc);
     // After a failed open the read can only answer -1; that was told above.
     if (opened) {
-      std::fprintf(stderr,
-                   "pirzol: reading the day records stopped (%d) after %d days; the rest were "
-                   "not handled\n",
-                   rc, static_cast<int>(MldCount.daysRead));
+      Log_Stderr(kPrioError,
+                 "pirzol: reading the day records stopped (%d) after %d days; the rest were "
+                 "not handled\n",
+                 rc, static_cast<int>(MldCount.daysRead));
     }
     n.complete = 0;
   }
@@ -459,8 +492,9 @@ int WalkInWorkers(Night& n) {
   // What the workers committed may have gone through other nodes than this
   // session's, and the next night reads it.
   if (Db_CatchUp() != 0) {
-    std::fprintf(stderr, "pirzol: could not catch up with the cluster after the workers (%d): %s\n",
-                 Db_ErrNo(), Db_ErrText());
+    Log_Stderr(kPrioError,
+               "pirzol: could not catch up with the cluster after the workers (%d): %s\n",
+               Db_ErrNo(), Db_ErrText());
     walked = 0;
     n.complete = 0;
   }
@@ -589,7 +623,7 @@ void TellHeld(const HeldPersons& h) {
     if (++count <= 5) named += (count > 1 ? ", " : "") + std::string(shown);
   }
   if (MldCount.daysFailed != 0 || count != 0) {
-    std::fprintf(stderr,
+    Log_Stderr(kPrioError,
                  "pirzol: %d days failed in this run; %d persons are held back until their "
                  "oldest day not done is done, their later days waiting (%d passed over): "
                  "%s%s; the next plain run handles them again\n",
@@ -597,7 +631,7 @@ void TellHeld(const HeldPersons& h) {
                  static_cast<int>(MldCount.daysHeld), named.c_str(), count > 5 ? ", ..." : "");
   }
   if (far != 0) {
-    std::fprintf(stderr,
+    Log_Stderr(kPrioError,
                  "pirzol: %d persons are held back for more than %d nights and wait for a person "
                  "to decide (--from=YYYY-MM-DD from the day not done, once its cause is mended): "
                  "%s%s\n",
@@ -614,7 +648,7 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     const char* first = plan.dates.empty() ? last : plan.dates.front().c_str();
     int rc = last[0] != '\0' ? ReadHeld(first, last, held) : 0;
     if (rc != 0) {
-      std::fprintf(stderr, "pirzol: the record's days not done could not be read (%d): %s; "
+      Log_Stderr(kPrioError, "pirzol: the record's days not done could not be read (%d): %s; "
                    "nothing was handled\n", rc, Db_ErrText());
       return -1;
     }
@@ -626,10 +660,10 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
   if (plan.dates.empty() && !pass) {
     // The parameter file stays as it is: emptying it would hide from the
     // next step the days of a night it may not have read yet.
-    std::fprintf(stderr,
-                 "pirzol: no night is due (the newest complete night is %.4s-%.2s-%.2s); "
-                 "pirzoltgb was left as it is\n",
-                 plan.newest.c_str(), plan.newest.c_str() + 4, plan.newest.c_str() + 6);
+    Log_Stderr(kPrioNotice,
+               "pirzol: no night is due (the newest complete night is %.4s-%.2s-%.2s); "
+               "pirzoltgb was left as it is\n",
+               plan.newest.c_str(), plan.newest.c_str() + 4, plan.newest.c_str() + 6);
     plan.heldBack = static_cast<int>(held.since.size());
     if (plan.heldBack == 0) return 0;
     TellHeld(held);
@@ -641,8 +675,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     // A dry run keeps everything in one transaction, and a night's
     // follow-ups are the next night's last messages: other sessions could
     // not see them.
-    std::fprintf(stderr, "pirzol: a dry run works in one session; --workers=%d is not used\n",
-                 workers);
+    Log_Stderr(kPrioNotice, "pirzol: a dry run works in one session; --workers=%d is not used\n",
+               workers);
     workers = 1;
   }
   if (plan.record != 0 && DryRun == 0) {
@@ -656,8 +690,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
                    opts.work.c_str(), plan.runId) != 0 ||
         Lease_Slots(workers) != 0 || Unit_Commit() != 1) {
       if (Unit_Lost() == 0) {
-        std::fprintf(stderr, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
-                     Db_ErrText());
+        Log_Stderr(kPrioError, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
+                   Db_ErrText());
       }
       plan.runId = 0;
       return -1;
@@ -665,11 +699,11 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
   }
   std::FILE* param = nullptr;
   if (DryRun == 0) {
-    param = ParamOpen();
+    param = ParamOpen(!opts.day.empty() || !opts.from.empty() || opts.again != 0);
     if (param == nullptr) {
       Log_FailLine(kTxtFopenTgb);
-      std::fprintf(stderr, "pirzol: cannot create the parameter file %s (%s); its lines are "
-                   "lost\n", kParamFile, std::strerror(errno));
+      Log_Stderr(kPrioError, "pirzol: cannot create the parameter file %s (%s); its lines are "
+                 "lost\n", kParamFile, std::strerror(errno));
       complete = 0;
     }
   }
@@ -689,8 +723,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     Night n = proto;
     n.date = date.c_str();
     if (plan.record != 0 && Lat_Days(n.date, n.recorded) != 0) {
-      std::fprintf(stderr, "pirzol: the record of %s could not be read (%d); not handled\n",
-                   n.date, Db_ErrNo());
+      Log_Stderr(kPrioError, "pirzol: the record of %s could not be read (%d); not handled\n",
+                 n.date, Db_ErrNo());
       complete = 0;
       break;
     }
@@ -726,8 +760,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
       MldCount.nightsDone = walked;
     } else if (inPlace && !walkedNights.empty()) {
       if (Unit_Lost() == 0) {
-        std::fprintf(stderr, "pirzol: the complete nights could not be recorded (%d): %s; the "
-                     "next run lists their days again\n", Db_ErrNo(), Db_ErrText());
+        Log_Stderr(kPrioError, "pirzol: the complete nights could not be recorded (%d): %s; the "
+                   "next run lists their days again\n", Db_ErrNo(), Db_ErrText());
       }
       complete = 0;
     }
@@ -748,10 +782,10 @@ int Mld_Finish(int status) {
     // run would.
     if (Unit_Lost() != 0) status = kExitIncomplete;
     if (Unit_Lost() == 0 && Db_TxnError() != 0) {
-      std::fprintf(stderr,
-                   "pirzol: the transaction was rolled back (%d); the dry run met other work "
-                   "at the same rows; run it again\n",
-                   Db_TxnError());
+      Log_Stderr(kPrioError,
+                 "pirzol: the transaction was rolled back (%d); the dry run met other work "
+                 "at the same rows; run it again\n",
+                 Db_TxnError());
       status = kExitIncomplete;
     }
     (void)Db_Rollback();
@@ -769,8 +803,8 @@ int Mld_Finish(int status) {
   if (Unit_Commit() != 1) {
     if (Unit_Lost() != 0) return kExitIncomplete;
     Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
-    std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
-                 Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
+               Db_ErrText());
     status = kExitIncomplete;
   }
   // A lease taken over in the last minute is said: the other run may have
@@ -790,7 +824,7 @@ int Mld_Record(const NightPlan& plan, int status) {
   if (rc == 0 && Db_Commit() == 1) return status;
   if (rc == 0) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
   (void)Db_Rollback();
-  std::fprintf(stderr, "pirzol: the run's end could not be recorded (%d): %s; the next run "
+  Log_Stderr(kPrioError, "pirzol: the run's end could not be recorded (%d): %s; the next run "
                "marks it crashed\n", rc, Db_ErrText());
   return kExitIncomplete;
 }

@@ -84,8 +84,8 @@ void Rollback() {
   for (const Riding& r : Waiting) {
     if (Lat_Insert(r.date.c_str(), r.pnr.c_str(), r.run, r.outcome.c_str(), r.line) != 0) {
       // Written again by the next run, which finds the day without its row.
-      std::fprintf(stderr, "pirzol: the run record lost the row of person %s on %s (%d)\n",
-                   r.pnr.c_str(), r.date.c_str(), Db_ErrNo());
+      Log_Stderr(kPrioError, "pirzol: the run record lost the row of person %s on %s (%d)\n",
+                 r.pnr.c_str(), r.date.c_str(), Db_ErrNo());
       break;
     }
   }
@@ -112,8 +112,8 @@ int WriteRow(const char* outcome, int line) {
     return 0;
   }
   if (Db_TxnError() == 0) {
-    std::fprintf(stderr, "pirzol: the run record refused the row of person %s on %s (%d): %s\n",
-                 Row.pnr, Row.date, rc, Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: the run record refused the row of person %s on %s (%d): %s\n",
+               Row.pnr, Row.date, rc, Db_ErrText());
     Row.refused = true;
     if (InUnit) RowRefused = rc;
   }
@@ -172,10 +172,10 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
       // The rollback would take every unit before it along: the dry run could
       // no longer tell what the real run does.
       RunLost = true;
-      std::fprintf(stderr,
-                   "pirzol: the transaction was rolled back (%d: %s); the dry run met other "
-                   "work at the same rows; run it again\n",
-                   err, Db_ErrText());
+      Log_Stderr(kPrioError,
+                 "pirzol: the transaction was rolled back (%d: %s); the dry run met other "
+                 "work at the same rows; run it again\n",
+                 err, Db_ErrText());
       return;
     }
     Rollback();
@@ -258,17 +258,17 @@ int Unit_Again(Unit& unit) {
     Log_FailNotice(kTxtLost, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
     if (leaseLost) {
-      std::fprintf(stderr, "pirzol: %s%s%s of person %s on %s was not committed\n",
-                   unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day);
+      Log_Stderr(kPrioError, "pirzol: %s%s%s of person %s on %s was not committed\n",
+                 unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day);
       return 0;
     }
-    std::fprintf(stderr,
-                 "pirzol: the transaction was lost (%d: %s) in %s%s%s of person %s on %s; "
-                 "nothing since the last commit was kept, and the run stops\n",
-                 err, why, unit.what.c_str(), Sep(unit), unit.code.c_str(),
-                 tag.TagPnr.c_str(), day);
+    Log_Stderr(kPrioError,
+               "pirzol: the transaction was lost (%d: %s) in %s%s%s of person %s on %s; "
+               "nothing since the last commit was kept, and the run stops\n",
+               err, why, unit.what.c_str(), Sep(unit), unit.code.c_str(),
+               tag.TagPnr.c_str(), day);
     if (DryRun != 0) {
-      std::fprintf(stderr, "pirzol: the dry run met other work at the same rows; run it again\n");
+      Log_Stderr(kPrioError, "pirzol: the dry run met other work at the same rows; run it again\n");
     }
     return 0;
   }
@@ -279,11 +279,11 @@ int Unit_Again(Unit& unit) {
     Rpt_GiveUp(unit.report);
     Log_FailNotice(kTxtGivenUp, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
-    std::fprintf(stderr,
-                 "pirzol: gave up %s%s%s of person %s on %s after %d tries (%d: %s); nothing of "
-                 "it was kept\n",
-                 unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day,
-                 unit.tries, err, why);
+    Log_Stderr(kPrioError,
+               "pirzol: gave up %s%s%s of person %s on %s after %d tries (%d: %s); nothing of "
+               "it was kept\n",
+               unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day,
+               unit.tries, err, why);
     return 0;
   }
   // The failures of a try that is redone are superseded by the next try; the

@@ -104,14 +104,15 @@ TEST_F(Nights, MissedNightsAreCaughtUpAsTheNightlyRunsWouldHaveDoneThem) {
 
   Reseed(3);
   CompleteNight(4);
-  std::string nightly;
+  // Runs by hand add their lines to the file, as the next step may not have
+  // read it yet.
+  std::remove(work_.File("pirzoltgb").c_str());
   for (int night = 3; night >= 1; --night) {
     RunResult one = Run("XXX", "D", {"--day=" + Dashed(night)});
     ASSERT_EQ(one.status, 0) << one.err;
-    nightly += ParamFile();
   }
   EXPECT_EQ(State(), caughtUp);
-  EXPECT_EQ(nightly, lines);
+  EXPECT_EQ(ParamFile(), lines);
   // The night once more: every person matched in the record, nothing changes.
   RunResult twice = Run("XXX", "D", {"--day=" + Dashed(1)});
   EXPECT_NE(twice.err.find("0 placeholder days read, 3 skipped"), std::string::npos) << twice.err;
