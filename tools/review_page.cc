@@ -18,7 +18,7 @@ svg text{font-size:12px;fill:#1d232b}svg rect{fill:#3a78b5}
 table{border-collapse:collapse;margin:.4em 0}th,td{border-bottom:1px solid #dde3ea;padding:.25em .6em;
 text-align:left;vertical-align:top}th{background:#eef2f6;position:sticky;top:0}
 tr.failed td{background:#fdeceb}.fu,.nw{white-space:nowrap}.fu.stop{color:#8a4b00}.fu.fail{color:#b71c1c;font-weight:600}
-.filters label{margin-right:1em}.pager{margin:.6em 0}footer{margin-top:2em;color:#5b6672;font-size:.9em}
+.filters label{margin-right:1em}.note{flex-basis:100%;margin:0;color:#5b6672}.pager{margin:.6em 0}footer{margin-top:2em;color:#5b6672;font-size:.9em}
 )CSS";
 
 constexpr char kScript[] = R"JS(
@@ -86,8 +86,8 @@ if (dry.length) {
 }
 nights.forEach(function (n) {
   if (n.cut) {
-    banner('cut', n.file + ' was cut off: it is shown up to its last whole object (line ' +
-      n.cut.line + ')' + (n.cut.rest ? ', ' + n.cut.rest + ' bytes after it are not shown' : '') +
+    banner('cut', n.file + (n.cut.line ? ' was cut off: it is shown up to its last whole object (line ' +
+      n.cut.line + ')' : ' holds no whole object') + (n.cut.rest ? ', ' + n.cut.rest + ' bytes after it are not shown' : '') +
       '. The run\u2019s own figures are missing; its tiles count the days shown.');
   } else if (n.run && n.run.exit !== 0) {
     banner('bad', 'The run of ' + show((n.run.dates || []).join(', ')) + ' ended with exit status ' +
@@ -105,9 +105,11 @@ $('summary').textContent = (all.length ? 'Accounted days ' + all[0] +
   ' \u00b7 exit status ' + nights.map(function (n) { return n.run ? show(n.run.exit) : 'unknown'; }).join(', ');
 var KNOWN_RUN = {format: 1, run: 1, dates: 1, options: 1, counts: 1, exit: 1, dry_run: 1};
 nights.forEach(function (n) {
-  var tr = el('tr'), r = n.run || {}, other = {};
+  var tr = el('tr'), r = n.run || {}, other = {}, own = {};
   Object.keys(r).forEach(function (k) { if (!KNOWN_RUN[k]) other[k] = r[k]; });
-  [n.file, (r.dates || []).join(', '), show(r.run), n.run ? show(r.exit) : 'cut off',
+  // A night cut off has no run object: its dates are those of its days.
+  for (var i = n.first; !n.run && i < n.first + n.count; i++) own[dates[D.days[i][1]]] = 1;
+  [n.file, (r.dates || Object.keys(own).sort()).join(', '), show(r.run), n.run ? show(r.exit) : 'cut off',
     r.dry_run === true ? 'yes' : n.run ? 'no' : '', show(r.options), n.count, extraText(other)]
     .forEach(function (v) { tr.appendChild(el('td', null, v)); });
   $('nights').tBodies[0].appendChild(tr);
@@ -137,6 +139,10 @@ function tile(key, label, minor) {
   $('tiles').appendChild(e);
 }
 MAIN.forEach(function (m) { tile(m[0], m[1], false); });
+if (nights.some(function (n) { return !n.run; })) {
+  $('tiles').appendChild(el('p', 'note', '* counted from the days shown: a report was cut off ' +
+    'before the run\u2019s own figures.'));
+}
 var seen = {};
 MAIN.forEach(function (m) { seen[m[0]] = 1; });
 nights.forEach(function (n) {
