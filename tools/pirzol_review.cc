@@ -307,6 +307,20 @@ int WritePage(const std::string& page, const std::string& path) {
     }
     return 0;
   }
+  // A device or a pipe (/dev/stdout, a FIFO) is written into: renaming a
+  // file over it would replace the device itself.
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    bool ok = out != nullptr && std::fwrite(page.data(), 1, page.size(), out) == page.size();
+    if (out != nullptr && std::fclose(out) != 0) ok = false;
+    if (!ok) {
+      std::fprintf(stderr, "pirzol-review: writing %s failed (%s)\n", path.c_str(),
+                   std::strerror(errno));
+      return -1;
+    }
+    return 0;
+  }
   const std::string temp = path + ".tmp";
   if (unlink(temp.c_str()) != 0 && errno != ENOENT) {
     std::fprintf(stderr, "pirzol-review: %s cannot be replaced (%s)\n", temp.c_str(),

@@ -78,16 +78,19 @@ struct Reader {
       }
       unsigned code = 0;
       if (e != 'u' || Hex4(code) != 0) return -1;
-      // A lone half of a surrogate pair is kept as the replacement character.
-      if (code >= 0xD800 && code < 0xDC00 && Word("\\u")) {
+      // A lone half of a surrogate pair becomes the replacement character;
+      // the escape after it is read on its own.
+      if (code >= 0xD800 && code < 0xDC00 && s.compare(at, 2, "\\u") == 0) {
+        std::size_t back = at;
         unsigned low = 0;
-        if (Hex4(low) != 0) return -1;
-        code = low >= 0xDC00 && low < 0xE000 ? 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00)
-                                             : 0xFFFD;
-      } else if (code >= 0xD800 && code < 0xE000) {
-        code = 0xFFFD;
+        at += 2;
+        if (Hex4(low) == 0 && low >= 0xDC00 && low < 0xE000) {
+          code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        } else {
+          at = back;
+        }
       }
-      Utf8(code, out);
+      Utf8(code >= 0xD800 && code < 0xE000 ? 0xFFFD : code, out);
     }
     return -1;
   }
