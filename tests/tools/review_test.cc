@@ -143,7 +143,8 @@ TEST_F(Review, PageShowsTheReportsNumbersAndOnlyAsText) {
   EXPECT_EQ(refused.status, 2);
   EXPECT_NE(refused.err.find("report format 2 is unknown"), std::string::npos) << refused.err;
   // Text that grows sixfold as the page escapes it passes the ceiling: no page.
-  { std::ofstream(work_.File("big.jsonl")) << "{\"note\":\"" << std::string(100000, '<') << "\"}\n"; }
+  const std::string big = "{\"note\":\"" + std::string(100000, '<') + "\"}\n";
+  { std::ofstream(work_.File("big.jsonl")) << big; }
   refused = RunProgram(ReviewBin(), {"big.jsonl", "-o", "big.html"}, work_.path());
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("over its ceiling"), std::string::npos) << refused.err;
