@@ -18,7 +18,11 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "The package runs it from a systemd timer as the system user pirzol in\n"
     "/var/lib/pirzol, or from cron where systemd does not run. The\n"
     "configuration file /etc/pirzol/pirzol.ini is written with pirzol-ini; the\n"
-    "timer is enabled by hand once it exists, the cron job waits for it.")
+    "timer is enabled by hand once it exists, the cron job waits for it.\n"
+    "\n"
+    "pirzol-review turns a run's report into one self-contained HTML page, to\n"
+    "look before the run: which persons get which follow-up, what is stopped\n"
+    "and why, and what failed.")
 # The system's own paths, whatever prefix the build tree was made for.
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "base/exitcodes.h"
 
@@ -38,6 +40,15 @@ constexpr char kBuildName[] = "pirzol_build_info";
 constexpr char kBuildHelp[] = "The build that wrote this file; always 1.";
 constexpr char kVersion[] = PIRZOL_VERSION;
 
+// A dry run keeps its own figures under this prefix; the last run's stay.
+constexpr char kDryPrefix[] = "pirzol_last_dry_run_";
+// A start refused because another run held the database's lock or lease:
+// no failure, the other run does the night; the last run's figures stay.
+constexpr char kBusyName[] = "pirzol_last_run_refused_busy";
+constexpr char kBusyHelp[] =
+    "1 when the last start found another run holding the database's lock and left the night "
+    "to it; the last_run figures are of the run before.";
+
 // One gauge and its value. Every figure is a gauge: each file describes one
 // run, so a figure can go down from one file to the next.
 struct Gauge {
@@ -59,32 +70,62 @@ std::int64_t ParseSeconds(const char* text) {
   return static_cast<std::int64_t>(value);
 }
 
-// The last success from the file being replaced; 0 when there is none. A
-// link or a FIFO in the file's place is not read: a FIFO would stop the
-// run's end until somebody wrote to it.
-std::int64_t PreviousSuccess(const char* path) {
+// The lines of the file being replaced; none when there is none. A link or
+// a FIFO in the file's place is not read: a FIFO would stop the run's end
+// until somebody wrote to it.
+std::vector<std::string> OldLines(const char* path) {
+  std::vector<std::string> lines;
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return 0;
+  if (fd < 0) return lines;
   struct stat st {};
   std::FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "r") : nullptr;
   if (f == nullptr) {
     (void)close(fd);
-    return 0;
+    return lines;
   }
-  const std::size_t n = sizeof kSuccessName - 1;
-  char line[256];
-  bool atStart = true;  // a line longer than the buffer comes in pieces
-  std::int64_t value = 0;
-  while (std::fgets(line, sizeof line, f) != nullptr) {
-    bool whole = std::strchr(line, '\n') != nullptr || std::feof(f) != 0;
-    if (atStart && whole && std::strncmp(line, kSuccessName, n) == 0 && line[n] == ' ') {
-      value = ParseSeconds(line + n + 1);
-      break;
-    }
-    atStart = whole;
+  char* line = nullptr;
+  std::size_t cap = 0;
+  ssize_t n = 0;
+  while ((n = getline(&line, &cap, f)) > 0) {
+    lines.emplace_back(line, static_cast<std::size_t>(n));
+    if (lines.back().back() != '\n') lines.back() += '\n';
   }
+  std::free(line);
   std::fclose(f);
-  return value;
+  return lines;
+}
+
+// The metric a line of the text format belongs to: its sample's name, or
+// the name a HELP or TYPE comment is about; "" for other comments.
+std::string NameOf(const std::string& line) {
+  std::size_t b = 0;
+  if (line.rfind("# HELP ", 0) == 0 || line.rfind("# TYPE ", 0) == 0) {
+    b = 7;
+  } else if (line.empty() || line[0] == '#') {
+    return "";
+  }
+  return line.substr(b, line.find_first_of(" {\n", b) - b);
+}
+
+// The last success among the old file's lines; 0 when there is none.
+std::int64_t PreviousSuccess(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    if (NameOf(line) == kSuccessName && line[0] != '#') {
+      return ParseSeconds(line.c_str() + sizeof kSuccessName);
+    }
+  }
+  return 0;
+}
+
+// Copies the old file's lines of the metrics whose names begin with prefix
+// (keep true) or of all others (keep false), build_info never: the file
+// being written says which build wrote it.
+void Carry(std::FILE* f, const std::vector<std::string>& lines, const char* prefix, bool keep) {
+  for (const std::string& line : lines) {
+    std::string name = NameOf(line);
+    if (name.empty() || name == kBuildName) continue;
+    if ((name.rfind(prefix, 0) == 0) == keep) std::fputs(line.c_str(), f);
+  }
 }
 
 // 00:00 UTC of a YYYYMMDD date, or -1 when it is none. UTC, so the figure is
@@ -139,7 +180,7 @@ void PutAll(std::FILE* f, const MetricsRun& run, std::int64_t success) {
        "Exit status of the last run: 0 done, 1 a statement did not fit, 2 not started, 3 "
        "incomplete.",
        run.status},
-      {"pirzol_last_run_dry_run", "1 when the last run was a dry run that kept nothing.",
+      {"pirzol_last_run_dry_run", "Always 0: a dry run writes pirzol_last_dry_run_* instead.",
        run.dryRun != 0 ? 1 : 0},
       {"pirzol_last_run_nights_done", "Nights the last run walked to their end.", c.nightsDone},
       {"pirzol_last_run_placeholders_skipped",
@@ -208,9 +249,10 @@ int Metrics_Write(const char* path, const MetricsRun& run) {
   if (len < 0 || static_cast<std::size_t>(len) >= sizeof tmp) return ENAMETOOLONG;
 
   // Read before anything is written: the old file is the only memory of the
-  // last success, and a dry run or a failed night must not lose it.
-  std::int64_t success =
-      run.status == kExitOk && run.dryRun == 0 ? run.end : PreviousSuccess(path);
+  // last success and of the last real run, and neither a dry run nor a
+  // start refused because another run is busy may change them.
+  const std::vector<std::string> old = OldLines(path);
+  std::int64_t success = run.status == kExitOk ? run.end : PreviousSuccess(old);
 
   int fd = mkostemp(tmp, O_CLOEXEC);
   if (fd < 0) return errno;
@@ -227,7 +269,27 @@ int Metrics_Write(const char* path, const MetricsRun& run) {
     return rc != 0 ? rc : EIO;
   }
   errno = 0;
-  PutAll(f, run, success);
+  if (run.dryRun != 0) {
+    Carry(f, old, kDryPrefix, false);
+    PutBuild(f);
+    const Gauge dry[] = {
+        {"pirzol_last_dry_run_start_timestamp_seconds", "When the last dry run began.", run.start},
+        {"pirzol_last_dry_run_end_timestamp_seconds", "When the last dry run ended.", run.end},
+        {"pirzol_last_dry_run_exit_status", "Exit status of the last dry run.", run.status},
+        {"pirzol_last_dry_run_followups_generated", "Follow-ups the last dry run would book.",
+         run.counts.generated},
+        {"pirzol_last_dry_run_failures", "Failures the last dry run met.", run.counts.failures},
+    };
+    for (const Gauge& g : dry) Put(f, g);
+  } else if (run.refusedBusy != 0) {
+    Carry(f, old, kBusyName, false);
+    PutBuild(f);
+    Put(f, {kBusyName, kBusyHelp, 1});
+  } else {
+    PutAll(f, run, success);
+    Put(f, {kBusyName, kBusyHelp, 0});
+    Carry(f, old, kDryPrefix, true);
+  }
   if (std::fflush(f) != 0 || std::ferror(f) != 0) rc = errno != 0 ? errno : EIO;
   // On disk before the rename, or a crash could leave an empty file under
   // the old name and take the last success with it.

@@ -19,6 +19,7 @@ struct MetricsRun {
   std::int64_t end;                    // unix seconds when it ended
   int status;                          // its exit status (base/exitcodes.h)
   int dryRun;                          // 1 for --dry-run: nothing was kept
+  int refusedBusy;                     // 1 when another run held the database's lock
   MldCounts counts;                    // what it did; committed work only
   int heldBack;                        // persons held back by a day not done, after it
   FixText<9> dates[kMetricsMaxDates];  // accounted dates handled, YYYYMMDD, any order
@@ -30,9 +31,12 @@ static_assert(std::is_trivially_copyable_v<MetricsRun>);
 // to path as a new file of mode 0644 (figures only, nobody's data) that
 // replaces the old one in a single rename, so the collector reads the old
 // file or the new one, never a part; a link at path is replaced, never
-// followed. The last success is run.end when the run ended with status 0 and
-// was no dry run; otherwise it is carried over from the file being replaced
-// (a regular file only), 0 when that holds none.
+// followed. The last success is run.end when the run ended with status 0;
+// otherwise it is carried over from the file being replaced (a regular file
+// only), 0 when that holds none. A dry run writes only its own
+// pirzol_last_dry_run_* figures, and a start refused because another run is
+// busy only pirzol_last_run_refused_busy 1; every other line of the old file
+// stays, so neither changes the last run's status or its success.
 // Returns 0, or the errno of the step that failed (a positive number, never
 // a server's: the session is closed by then), with path left as it was and
 // no temporary file behind. The run's exit status must never depend on it.

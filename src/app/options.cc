@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/log.h"
 #include "base/result.h"
 #include "followup/workers.h"
 
@@ -28,6 +29,8 @@ const char kOptHelp[] =
     "                       about the database server's cores, more over a slow network\n"
     "  --defaults-file=FILE read port, socket and TLS settings from the [client] and\n"
     "                       [pirzol] groups of this option file\n"
+    "  --quiet              say only warnings and errors on standard error, so a night\n"
+    "                       that went well is silent (a cron job mails nothing)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "Exit status:\n"
@@ -48,6 +51,7 @@ enum : int {
   kOptMetrics,
   kOptDefaults,
   kOptWorkers,
+  kOptQuiet,
   kOptShowHelp,
   kOptVersion,
   kOptCorrect,
@@ -62,6 +66,7 @@ const option kLongOptions[] = {
     {"metrics", required_argument, nullptr, kOptMetrics},
     {"defaults-file", required_argument, nullptr, kOptDefaults},
     {"workers", required_argument, nullptr, kOptWorkers},
+    {"quiet", no_argument, nullptr, kOptQuiet},
     {"help", no_argument, nullptr, kOptShowHelp},
     {"version", no_argument, nullptr, kOptVersion},
     {"correct", no_argument, nullptr, kOptCorrect},
@@ -91,8 +96,8 @@ int TakeDate(const char* text, FixText<9>& out) {
 }
 
 int Refuse(const char* what, const char* word, const char* value = nullptr) {
-  std::fprintf(stderr, "pirzol: %s: %s%s%s; nothing was started\n", what, word,
-               value != nullptr ? "=" : "", value != nullptr ? value : "");
+  Log_Stderr(kPrioError, "pirzol: %s: %s%s%s; nothing was started\n", what, word,
+             value != nullptr ? "=" : "", value != nullptr ? value : "");
   return PZL_BAD_OPTION;
 }
 
@@ -158,6 +163,9 @@ int TakeOption(int c, const char* value, CmdLine& cmd) {
       opts.workers = n;
       return 0;
     }
+    case kOptQuiet:
+      cmd.quiet = 1;
+      return 0;
     case kOptShowHelp:
       cmd.help = 1;
       return 0;

@@ -11,6 +11,7 @@ struct CmdLine {
   const char* param[3];
   int help;                     // --help: the usage with every option, nothing run
   int version;                  // --version: the version, nothing run
+  int quiet;                    // --quiet: stderr carries warnings and errors only
   FixText<1024> defaultsFile;   // --defaults-file=FILE; empty when not given
   RunOptions run;
 };

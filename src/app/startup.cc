@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "config/ini.h"
 #include "db/db.h"
@@ -66,10 +68,10 @@ int TakeValue(const char* key, const char* path, FixText<N>& value, std::size_t 
   std::size_t len = std::strlen(IniValue);
   len = len >= drop ? len - drop : 0;
   if (len > N - 1) {
-    std::fprintf(stderr,
-                 "pirzol: the configuration value %s is longer than %zu characters; not "
-                 "started\n",
-                 key, N - 1);
+    Log_Stderr(kPrioError,
+               "pirzol: the configuration value %s is longer than %zu characters; not "
+               "started\n",
+               key, N - 1);
     return PZL_VALUE_TOO_LONG;
   }
   value.assign(IniValue, len);
@@ -78,19 +80,35 @@ int TakeValue(const char* key, const char* path, FixText<N>& value, std::size_t 
 
 void WarnPermissions(const char* path) {
   struct stat st {};
-  if (stat(path, &st) != 0) {
-    std::fprintf(stderr, "pirzol: cannot read the configuration file %s\n", path);
-    return;
-  }
+  if (stat(path, &st) != 0) return;  // it was read a moment ago
   // Read by the batch's own group is how a service reads its secrets
   // (root:pirzol 0640); anything more is not.
   if ((st.st_mode & (S_IWGRP | S_IROTH | S_IWOTH)) != 0) {
-    std::fprintf(stderr,
-                 "pirzol: warning: the configuration file %s can be read or written by other "
-                 "users; its values are only obfuscated (chmod 600, or 640 for the batch's "
-                 "own group)\n",
-                 path);
+    Log_Stderr(kPrioWarning,
+               "pirzol: warning: the configuration file %s can be read or written by other "
+               "users; its values are only obfuscated (chmod 600, or 640 for the batch's "
+               "own group)\n",
+               path);
   }
+}
+
+// Root working in a folder of another user (the service's, pirzol's) would
+// leave pirzol.log, pirzoltgb and the lock file root's, and the next service
+// run could not write them: refused with the line that runs it as the owner.
+// 1 when refused (said on stderr), else 0.
+int RootInForeignFolder(int argc, char** argv) {
+  struct stat st {};
+  if (geteuid() != 0 || stat(".", &st) != 0 || st.st_uid == 0) return 0;
+  std::string owner = std::to_string(st.st_uid);
+  if (const passwd* pw = getpwuid(st.st_uid); pw != nullptr) owner = pw->pw_name;
+  std::string line = "runuser -u " + owner + " -- pirzol";
+  for (int i = 1; i < argc; ++i) (line += ' ') += argv[i];
+  Log_Stderr(kPrioError,
+             "pirzol: run as root in a folder of user %s, the files it made would be root's and "
+             "the next run as %s could not write them; nothing was started. Run it as that "
+             "user: %s\n",
+             owner.c_str(), owner.c_str(), line.c_str());
+  return 1;
 }
 
 // The server's yesterday, YYYYMMDD, once the server has named it, and the
@@ -125,7 +143,12 @@ void Summary(int status) {
             static_cast<int>(MldCount.cancelled), static_cast<int>(MldCount.failures),
             static_cast<int>(MldCount.commits), static_cast<int>(MldCount.retries),
             static_cast<int>(MldCount.givenUp), status);
-  Log_Stderr(kPrioInfo,
+  // The summary's level says how the run ended: a night that went well
+  // is information, one that ended 0 with failures a warning.
+  int level = status != kExitOk ? kPrioError
+              : MldCount.failures > 0 || MldCount.givenUp > 0 ? kPrioWarning
+                                                               : kPrioInfo;
+  Log_Stderr(level,
              "pirzol: %s%s %s: %d placeholder days read, %d skipped as handled, %d last message "
              "days found, %d follow-ups generated, %d bookings cancelled, %d failures, %d "
              "commits, %d retries, %d units given up; exit status %d\n",
@@ -144,6 +167,9 @@ void Summary(int status) {
 // silent: the file is the running run's, which writes it at its end.
 std::time_t Begun = 0;
 bool MetricsDue = false;
+// Another host's run held the database's lock or lease: monitoring hears of
+// it, but as no failure. (One in the same folder is left to write the file.)
+bool RefusedBusy = false;
 
 void WriteMetrics(int status) {
   if (!MetricsDue || Options.metrics.empty()) return;
@@ -152,6 +178,7 @@ void WriteMetrics(int status) {
   m.end = static_cast<std::int64_t>(std::time(nullptr));
   m.status = status;
   m.dryRun = DryRun;
+  m.refusedBusy = RefusedBusy ? 1 : 0;
   m.counts = MldCount;
   m.heldBack = Plan.heldBack;
   for (const std::string& d : Plan.dates) {
@@ -159,8 +186,8 @@ void WriteMetrics(int status) {
   }
   int rc = Metrics_Write(Options.metrics.c_str(), m);
   if (rc != 0) {
-    std::fprintf(stderr, "pirzol: warning: cannot write the metrics file %s (%s)\n",
-                 Options.metrics.c_str(), std::strerror(rc));
+    Log_Stderr(kPrioWarning, "pirzol: warning: cannot write the metrics file %s (%s)\n",
+               Options.metrics.c_str(), std::strerror(rc));
   }
 }
 
@@ -195,20 +222,20 @@ int Refuse(int status) {
 int LockFolder() {
   int fd = open(kLockName, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0640);
   if (fd < 0 && errno == ELOOP) {
-    std::fprintf(stderr, "pirzol: %s is a symbolic link; it is not followed\n", kLockName);
+    Log_Stderr(kPrioError, "pirzol: %s is a symbolic link; it is not followed\n", kLockName);
     return PZL_LINKED;
   }
   if (fd < 0) {
-    std::fprintf(stderr, "pirzol: warning: cannot open %s (%s); the folder is not locked\n",
-                 kLockName, std::strerror(errno));
+    Log_Stderr(kPrioWarning, "pirzol: warning: cannot open %s (%s); the folder is not locked\n",
+               kLockName, std::strerror(errno));
     return -1;
   }
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int err = errno;
     close(fd);
     if (err == EWOULDBLOCK) return PZL_FOLDER_LOCKED;
-    std::fprintf(stderr, "pirzol: warning: cannot lock %s (%s); the folder is not locked\n",
-                 kLockName, std::strerror(err));
+    Log_Stderr(kPrioWarning, "pirzol: warning: cannot lock %s (%s); the folder is not locked\n",
+               kLockName, std::strerror(err));
     return -1;
   }
   return 0;  // the descriptor stays open: closing it would give the lock away
@@ -220,8 +247,8 @@ int LockFolder() {
 int NameTheDay() {
   int rc = Db_Yesterday(AccountedDay);
   if (rc != 0 || AccountedDay.size() != 8) {
-    std::fprintf(stderr, "pirzol: the server did not name its date (%d): %s; nothing was "
-                 "changed\n", rc, Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: the server did not name its date (%d): %s; nothing was "
+               "changed\n", rc, Db_ErrText());
     AccountedDay.assign("");
     return rc != 0 ? rc : -1;
   }
@@ -239,10 +266,10 @@ int NameTheDay() {
   (void)std::mktime(&tm);  // normalises the day before the first of a month
   std::strftime(local, sizeof local, "%Y%m%d", &tm);
   if (!(AccountedDay == local)) {
-    std::fprintf(stderr,
-                 "pirzol: warning: the server's yesterday is %s but this machine's is %s; the "
-                 "server's is handled\n",
-                 AccountedDay.c_str(), local);
+    Log_Stderr(kPrioWarning,
+               "pirzol: warning: the server's yesterday is %s but this machine's is %s; the "
+               "server's is handled\n",
+               AccountedDay.c_str(), local);
   }
   return 0;
 }
@@ -263,6 +290,7 @@ int Pzl_Main(int argc, char** argv) {
   Begun = std::time(nullptr);
   CmdLine cmd{};
   if (Opt_Parse(argc, argv, cmd) != 0) return kExitNoStart;
+  if (cmd.quiet != 0) Log_StderrUpTo(kPrioWarning);
   if (cmd.help != 0 || cmd.version != 0) {
     std::fputs(cmd.help != 0 ? kUsage : kVersion, stdout);
     if (cmd.help != 0) std::fputs(kOptHelp, stdout);
@@ -276,23 +304,35 @@ int Pzl_Main(int argc, char** argv) {
   if (cmd.param[2] == nullptr) {
     // A service whose command line lost a word must not be recorded as a
     // night that succeeded.
-    std::fputs(kUsage, stderr);
-    std::fputs("pirzol: CONFIG, MODE and SWITCH are all needed, options do not stand in for "
-               "them; pirzol --help shows every option\n", stderr);
+    Log_Stderr(kPrioError, "%s", kUsage);
+    Log_Stderr(kPrioError,
+               "pirzol: CONFIG, MODE and SWITCH are all needed, options do not stand in for "
+               "them; pirzol --help shows every option\n");
     return Refuse(kExitNoStart);
   }
   if (std::strlen(cmd.param[0]) > kParam1Size - 1) {
-    std::fprintf(stderr, "pirzol: the configuration path is longer than %zu characters\n",
-                 kParam1Size - 1);
+    Log_Stderr(kPrioError, "pirzol: the configuration path is longer than %zu characters\n",
+               kParam1Size - 1);
     return Refuse(kExitNoStart);
   }
   // The client library would pass over an option file it cannot read and
   // connect without the port and TLS settings the operator put there.
   if (!cmd.defaultsFile.empty() && access(cmd.defaultsFile.c_str(), R_OK) != 0) {
-    std::fprintf(stderr, "pirzol: cannot read the option file %s (%s); nothing was started\n",
-                 cmd.defaultsFile.c_str(), std::strerror(errno));
+    Log_Stderr(kPrioError, "pirzol: cannot read the option file %s (%s); nothing was started\n",
+               cmd.defaultsFile.c_str(), std::strerror(errno));
     return Refuse(kExitNoStart);
   }
+  // Read by the batch's user, or the run would connect as the empty user
+  // and say only that it cannot connect.
+  int fd = open(cmd.param[0], O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    Log_Stderr(kPrioError,
+               "pirzol: cannot read the configuration file %s (%s); nothing was started\n",
+               cmd.param[0], std::strerror(errno));
+    return Refuse(kExitNoStart);
+  }
+  (void)close(fd);
+  if (RootInForeignFolder(argc, argv) != 0) return Refuse(kExitNoStart);
   FixText<kParam1Size> param1;
   param1.assign(cmd.param[0]);
 
@@ -302,10 +342,10 @@ int Pzl_Main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   int rc = LockFolder();
   if (rc == PZL_FOLDER_LOCKED) {
-    std::fprintf(stderr,
-                 "pirzol: another run is working in this folder (%s is locked); nothing was "
-                 "touched\n",
-                 kLockName);
+    Log_Stderr(kPrioError,
+               "pirzol: another run is working in this folder (%s is locked); nothing was "
+               "touched\n",
+               kLockName);
     return kExitNoStart;
   }
   if (rc == PZL_LINKED) return Refuse(kExitNoStart);
@@ -343,23 +383,39 @@ int Pzl_Main(int argc, char** argv) {
   rc = Db_Connect(user.c_str(), pwd.c_str(), host.c_str(), dbName,
                   cmd.defaultsFile.empty() ? nullptr : cmd.defaultsFile.c_str());
   if (rc == DB_CASE_SENSITIVE) {
-    std::fprintf(stderr,
-                 "pirzol: the server compares table names case-sensitively "
-                 "(lower_case_table_names is 0); nothing was changed\n");
+    Log_Stderr(kPrioError,
+               "pirzol: the server compares table names case-sensitively "
+               "(lower_case_table_names is 0); nothing was changed\n");
     return Refuse(kExitNoStart);
+  }
+  if (rc == DB_NO_TLS) {
+    Log_Stderr(kPrioError,
+               "pirzol: the option file %s asks for TLS, but the session to %s is not "
+               "encrypted (the server offers no TLS, or it was stripped on the way); nothing "
+               "was changed\n",
+               cmd.defaultsFile.c_str(), host.c_str());
+    return Refuse(kExitNoStart);
+  }
+  if (rc == 0 && Db_Encrypted() == 0 && !host.empty() && !(host == "localhost")) {
+    Log_Stderr(kPrioWarning,
+               "pirzol: warning: the session to %s is not encrypted: the password and the "
+               "persons' days cross the network in clear (ssl-ca in an option file, "
+               "--defaults-file)\n",
+               host.c_str());
   }
   if (rc != 0) {
     Log_Fail(kTxtConnect, kValConnect, rc, user.c_str(), kPwdMask, host.c_str());
-    std::fprintf(stderr, "pirzol: cannot connect to the database (%d): %s\n", rc, Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: cannot connect to the database (%d): %s\n", rc, Db_ErrText());
     return Refuse(kExitNoStart);
   }
   rc = Db_Lock(dbName);
   if (rc != 0) {
     if (rc == DB_LOCKED) {
-      std::fprintf(stderr, "pirzol: another run holds the lock of database %s; nothing changed\n",
-                   dbName);
+      RefusedBusy = true;
+      Log_Stderr(kPrioWarning,
+                 "pirzol: another run holds the lock of database %s; nothing changed\n", dbName);
     } else {
-      std::fprintf(stderr, "pirzol: cannot take the run lock (%d): %s\n", rc, Db_ErrText());
+      Log_Stderr(kPrioError, "pirzol: cannot take the run lock (%d): %s\n", rc, Db_ErrText());
     }
     return Refuse(kExitNoStart);
   }
@@ -371,19 +427,20 @@ int Pzl_Main(int argc, char** argv) {
     // nights are planned, so that a run that follows another plans from
     // what that one recorded.
     if (Lau_Present() != 1) {
-      std::fprintf(stderr,
-                   "pirzol: warning: the server is a cluster node and the database has no run "
-                   "record; two runs on two nodes are not kept apart\n");
+      Log_Stderr(kPrioWarning,
+                 "pirzol: warning: the server is a cluster node and the database has no run "
+                 "record; two runs on two nodes are not kept apart\n");
     } else if ((rc = Lease_Take()) != 0) {
-      if (rc > 0) std::fprintf(stderr, "pirzol: the lease could not be taken (%d)\n", rc);
+      if (rc > 0) Log_Stderr(kPrioError, "pirzol: the lease could not be taken (%d)\n", rc);
+      RefusedBusy = rc == PZL_LEASE_HELD;
       return Stop(kExitNoStart);
     }
   }
   rc = Mld_Plan(Options, AccountedDay.c_str(), Plan);
   if (rc != 0) {
     if (rc > 0) {
-      std::fprintf(stderr, "pirzol: the run record could not be read (%d): %s\n", rc,
-                   Db_ErrText());
+      Log_Stderr(kPrioError, "pirzol: the run record could not be read (%d): %s\n", rc,
+                 Db_ErrText());
     }
     (void)Lease_Release();  // nothing was done under it
     return Stop(kExitNoStart);

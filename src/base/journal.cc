@@ -12,16 +12,9 @@
 
 namespace {
 
-// What a line's beginning must read to be a warning; the beginning of a line
-// is held back until this much of it, or its end, has come.
-constexpr char kWarning[] = "pirzol: warning:";
-constexpr std::size_t kHeadSize = sizeof kWarning - 1;
-
 bool Attached = false;
-int Pending = -1;      // the priority asked for the next line, -1 for none
+int Level = -1;        // the level of the lines being written, -1 for none given
 bool MidLine = false;  // the current line's prefix is written
-char Head[kHeadSize];  // a line's beginning, not yet written
-std::size_t HeadLen = 0;
 
 bool IsJournal() {
   const char* value = std::getenv("JOURNAL_STREAM");
@@ -52,22 +45,6 @@ bool WriteAll(const char* data, std::size_t size) {
   return true;
 }
 
-// Puts the held beginning of a line behind its prefix.
-void BeginLine(std::string& out) {
-  int prio = Pending;
-  Pending = -1;
-  if (prio < 0) {
-    prio = HeadLen == kHeadSize && std::memcmp(Head, kWarning, kHeadSize) == 0 ? kPrioWarning
-                                                                              : kPrioError;
-  }
-  out += '<';
-  out += static_cast<char>('0' + prio);
-  out += '>';
-  out.append(Head, HeadLen);
-  MidLine = Head[HeadLen - 1] != '\n';
-  HeadLen = 0;
-}
-
 // The stream's writes come in any pieces: a formatted line at once, or a
 // line in several writes, or several lines in one. What one piece completes
 // goes out in one write: the workers of a run share the journal's stream, and
@@ -78,12 +55,10 @@ ssize_t CookieWrite(void*, const char* buf, std::size_t size) {
   std::size_t i = 0;
   while (i < size) {
     if (!MidLine) {
-      while (i < size && HeadLen < kHeadSize && (HeadLen == 0 || Head[HeadLen - 1] != '\n')) {
-        Head[HeadLen++] = buf[i++];
-      }
-      if (HeadLen < kHeadSize && Head[HeadLen - 1] != '\n') break;  // more to come
-      BeginLine(out);
-      continue;
+      out += '<';
+      out += static_cast<char>('0' + (Level >= 0 ? Level : kPrioError));
+      out += '>';
+      MidLine = true;
     }
     const void* nl = std::memchr(buf + i, '\n', size - i);
     std::size_t len = nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) -
@@ -97,21 +72,12 @@ ssize_t CookieWrite(void*, const char* buf, std::size_t size) {
   return WriteAll(out.data(), out.size()) ? static_cast<ssize_t>(size) : 0;
 }
 
-// A beginning still held is written rather than lost.
-int CookieClose(void*) {
-  if (HeadLen == 0) return 0;
-  std::string out;
-  BeginLine(out);
-  return WriteAll(out.data(), out.size()) ? 0 : -1;
-}
-
 }  // namespace
 
 int Jrn_Attach() {
   if (Attached || !IsJournal()) return 0;
   cookie_io_functions_t io{};
   io.write = CookieWrite;
-  io.close = CookieClose;
   std::FILE* f = fopencookie(nullptr, "w", io);
   if (f == nullptr) return 0;  // the lines go out as before, without priorities
   // Unbuffered as stderr is: a line stands in the journal the moment it is
@@ -123,6 +89,4 @@ int Jrn_Attach() {
   return 1;
 }
 
-void Jrn_NextLine(int priority) {
-  if (Attached && priority >= 0 && priority <= 7) Pending = priority;
-}
+void Jrn_Level(int priority) { Level = priority >= 0 && priority <= 7 ? priority : -1; }

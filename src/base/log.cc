@@ -22,14 +22,17 @@ constexpr mode_t kLogMode = 0640;
 
 bool LogBroken = false;
 bool TraceBroken = false;
+// Lines of less weight than this go nowhere (--quiet: warnings and errors only).
+int StderrUpTo = kPrioInfo;
 
 // A log that cannot be written is said once on stderr; the run goes on, as
 // it does without a log at all.
 void CheckLog() {
   if (LogBroken || (std::ferror(LogFile) == 0)) return;
   LogBroken = true;
-  std::fprintf(stderr, "pirzol: warning: writing pirzol.log failed (%s); the log is incomplete\n",
-               std::strerror(errno));
+  Log_Stderr(kPrioWarning,
+             "pirzol: warning: writing pirzol.log failed (%s); the log is incomplete\n",
+             std::strerror(errno));
 }
 
 [[gnu::format(printf, 2, 0)]] void WriteEntry(const char* text, const char* values,
@@ -65,8 +68,9 @@ int OpenLog(std::FILE*& file) {
     err = errno;
   }
   if (fd >= 0) close(fd);
-  std::fprintf(stderr, "pirzol: warning: cannot open %s (%s); running without a log\n", kLogName,
-               err == EINVAL ? "no regular file" : std::strerror(err));
+  Log_Stderr(kPrioWarning, "pirzol: warning: cannot open %s (%s); running without a log\n",
+             kLogName,
+             err == EINVAL ? "no regular file" : std::strerror(err));
   return -1;
 }
 
@@ -79,23 +83,23 @@ int Log_Open() {
     // Renamed while open: the old log stays whole under its new name, and
     // when that fails it is appended to rather than lost.
     if (std::rename(kLogName, kOldLogName) != 0) {
-      std::fprintf(stderr, "pirzol: warning: cannot rename %s to %s (%s); it is appended to\n",
-                   kLogName, kOldLogName, std::strerror(errno));
+      Log_Stderr(kPrioWarning, "pirzol: warning: cannot rename %s to %s (%s); it is appended to\n",
+                 kLogName, kOldLogName, std::strerror(errno));
       return 0;
     }
     std::fclose(LogFile);
     rc = OpenLog(LogFile);
   }
   if (rc == PZL_LINKED) {
-    std::fprintf(stderr, "pirzol: %s is a symbolic link; it is not written through\n", kLogName);
+    Log_Stderr(kPrioError, "pirzol: %s is a symbolic link; it is not written through\n", kLogName);
   }
   return rc;
 }
 
 void Log_Close() {
   if (LogFile != nullptr && std::fclose(LogFile) != 0 && !LogBroken) {
-    std::fprintf(stderr, "pirzol: warning: closing pirzol.log failed (%s)\n",
-                 std::strerror(errno));
+    Log_Stderr(kPrioWarning, "pirzol: warning: closing pirzol.log failed (%s)\n",
+               std::strerror(errno));
   }
   LogFile = nullptr;
 }
@@ -146,12 +150,16 @@ void Log_FailNotice(const char* text, const char* values, ...) {
   va_end(ap);
 }
 
+void Log_StderrUpTo(int priority) { StderrUpTo = priority; }
+
 void Log_Stderr(int priority, const char* fmt, ...) {
-  Jrn_NextLine(priority);
+  if (priority > StderrUpTo) return;
+  Jrn_Level(priority);
   std::va_list ap;
   va_start(ap, fmt);
   std::vfprintf(stderr, fmt, ap);
   va_end(ap);
+  Jrn_Level(-1);
 }
 
 void Trace(const char* fmt, ...) {
@@ -164,7 +172,8 @@ void Trace(const char* fmt, ...) {
   // SIGPIPE is ignored, and the loss is said once.
   if (n < 0 && !TraceBroken) {
     TraceBroken = true;
-    std::fprintf(stderr, "pirzol: warning: writing the console trace failed (%s); the run goes on\n",
-                 std::strerror(errno));
+    Log_Stderr(kPrioWarning,
+               "pirzol: warning: writing the console trace failed (%s); the run goes on\n",
+               std::strerror(errno));
   }
 }

@@ -28,11 +28,14 @@ void Log_Line(const char* line);
 void Log_FailLine(const char* line);
 [[gnu::format(printf, 2, 3)]] void Log_FailNotice(const char* text, const char* values, ...);
 
-// One line on stderr of the given priority (kPrioError, kPrioWarning,
-// kPrioInfo of base/journal.h), for what the journal must not rank by the
-// line's text: fmt, with "pirzol: " at its start, makes exactly one line
-// ending in "\n". The priority shows only when stderr is the journal.
+// Every line the batch writes on stderr, with its level (kPrioError,
+// kPrioWarning, kPrioNotice or kPrioInfo of base/journal.h) said by the
+// caller: fmt, with "pirzol: " at its start, ends in "\n". The level shows
+// as the journal's prefix when stderr is the journal.
 [[gnu::format(printf, 2, 3)]] void Log_Stderr(int priority, const char* fmt, ...);
+// From now on leaves out the stderr lines of less weight than priority (a
+// greater number): kPrioWarning keeps a good night silent, as cron wants it.
+void Log_StderrUpTo(int priority);
 
 // A console trace line, written while ConsoleTrace is on.
 [[gnu::format(printf, 1, 2)]] void Trace(const char* fmt, ...);

@@ -46,6 +46,9 @@ constexpr int PZL_LEASE_LOST = -13;
 // A symbolic link stands where the batch opens a file of its working folder
 // (its log, its lock): it is not followed.
 constexpr int PZL_LINKED = -14;
+// The option file asks for TLS and the session is not encrypted (the server
+// offers none, or it was stripped on the way): refused, never run in clear.
+constexpr int DB_NO_TLS = -20;
 
 // The server's duplicate-key error.
 constexpr int DB_DUPLICATE = 1062;

@@ -115,6 +115,11 @@ int BchVortag_Open(const char* pnr, const char* date) {
 }
 int BchVortag_Read(BchSatz& bch) { return ReadInto(BchVortag, bch); }
 int BchVortag_Close() { return Cur_Close(BchVortag); }
+int BchVortag_Left() {
+  if (BchVortag.result == nullptr) return 0;
+  const auto all = static_cast<std::int64_t>(mysql_num_rows(BchVortag.result));
+  return all > BchVortag.rows ? static_cast<int>(all - BchVortag.rows) : 0;
+}
 
 int BchAbrTag_Open(const char* pnr, const char* date) {
   Sql_Format(kBchAbrTag, SqlValue<9>(pnr).c_str(), SqlValue<9>(date).c_str(),

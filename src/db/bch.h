@@ -41,6 +41,8 @@ static_assert(std::is_trivially_copyable_v<BchSatz>);
 [[nodiscard]] int BchVortag_Open(const char* pnr, const char* date);
 [[nodiscard]] int BchVortag_Read(BchSatz& bch);
 int BchVortag_Close();
+// Rows of the open BchVortag cursor not yet read; 0 without one.
+[[nodiscard]] int BchVortag_Left();
 // The same selection on a cursor of its own, for the accounted day's check.
 [[nodiscard]] int BchAbrTag_Open(const char* pnr, const char* date);
 [[nodiscard]] int BchAbrTag_Read(BchSatz& bch);

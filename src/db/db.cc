@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,45 @@ void RecordError() {
   }
 }
 
+// Whether the option file asks for TLS: an ssl option (ssl, ssl-ca,
+// ssl-verify-server-cert, ...) in a group the client reads from it, not
+// switched off by a value of 0 or off. The client alone would fall back to a
+// plain session with a server that offers no TLS, sending the password and
+// the persons' days in clear.
+bool AsksForTls(const char* path) {
+  std::FILE* f = path != nullptr ? std::fopen(path, "re") : nullptr;
+  if (f == nullptr) return false;
+  bool asked = false, inGroup = false;
+  char line[1024];
+  while (!asked && std::fgets(line, sizeof line, f) != nullptr) {
+    std::string text = line;
+    std::size_t b = text.find_first_not_of(" \t");
+    std::size_t e = text.find_last_not_of(" \t\r\n");
+    if (b == std::string::npos || text[b] == '#' || text[b] == ';') continue;
+    text = text.substr(b, e - b + 1);
+    if (text[0] == '[') {
+      std::string group = text.substr(1, text.find(']') - 1);
+      inGroup = group == "client" || group == "client-server" || group == "client-mariadb" ||
+                group == kOptionGroup;
+      continue;
+    }
+    if (!inGroup) continue;
+    std::size_t eq = text.find('=');
+    std::string key = text.substr(0, eq), value = eq == std::string::npos ? "" : text.substr(eq + 1);
+    key.erase(key.find_last_not_of(" \t") + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    for (char& c : key) c = c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (key.compare(0, 6, "loose-") == 0) key.erase(0, 6);
+    if (key != "ssl" && key.compare(0, 4, "ssl-") != 0) continue;
+    asked = value != "0" && value != "off" && value != "false";
+  }
+  std::fclose(f);
+  return asked;
+}
+
+bool Encrypted = false;  // the last session that connected runs over TLS
+
 // Ends a session that connected but cannot be run as the batch needs it:
 // the server's error number, its text naming what was refused.
 int Refused(const char* what) {
@@ -142,10 +182,24 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
     mysql_optionsv(&DbHandle, MYSQL_READ_DEFAULT_FILE, defaultsFile);
     mysql_optionsv(&DbHandle, MYSQL_READ_DEFAULT_GROUP, kOptionGroup);
   }
+  const bool tls = AsksForTls(defaultsFile);
+  if (tls) {
+    my_bool enforce = 1;
+    mysql_optionsv(&DbHandle, MYSQL_OPT_SSL_ENFORCE, &enforce);
+  }
   const char* db = (database == nullptr || database[0] == '\0') ? nullptr : database;
   if (mysql_real_connect(&DbHandle, host, user, pwd, db, 0, nullptr, 0) == nullptr) {
     RecordError();
     return DbErrNo;
+  }
+  // Asked of the session, not of the settings: whatever the client did, a
+  // session without a cipher is in clear.
+  Encrypted = mysql_get_ssl_cipher(&DbHandle) != nullptr;
+  if (tls && !Encrypted) {
+    Db_Disconnect();
+    DbErrNo = DB_NO_TLS;
+    DbErrText = "the option file asks for TLS, but the session is not encrypted";
+    return DB_NO_TLS;
   }
   // An option file's default-character-set would replace the one set above.
   if (std::strcmp(mysql_character_set_name(&DbHandle), "latin1") != 0 &&
@@ -168,6 +222,8 @@ int Db_Connect(const char* user, const char* pwd, const char* host, const char* 
   if (!caseless) return DB_CASE_SENSITIVE;
   return 0;
 }
+
+int Db_Encrypted() { return Encrypted ? 1 : 0; }
 
 void Db_Disconnect() {
   if (!DbInitialised) return;

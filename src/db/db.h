@@ -28,9 +28,13 @@ struct Cursor {
 // turned off: the session is then closed), or DB_CASE_SENSITIVE. An empty
 // database name connects without a default one. With defaultsFile the
 // client reads that option file's groups [client] and [pirzol] (port,
-// socket, TLS); user, pwd, host and database given here win over it.
+// socket, TLS); user, pwd, host and database given here win over it. When
+// the file asks for TLS (any ssl option), a session that is not encrypted is
+// closed and answers DB_NO_TLS.
 [[nodiscard]] int Db_Connect(const char* user, const char* pwd, const char* host,
                              const char* database, const char* defaultsFile = nullptr);
+// 1 when the session Db_Connect last opened runs over TLS, else 0.
+[[nodiscard]] int Db_Encrypted();
 // Ends the session: nothing that was not committed is kept by the server.
 void Db_Disconnect();
 // In a child process: leaves the session it inherited to the parent, with

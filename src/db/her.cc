@@ -55,8 +55,8 @@ constexpr char kHerStale[] =
     // Each step from the few stale ones to their persons' lineage.
     "s AS (SELECT HerId, HerPnr, HerTag, HerFkt, HerFcd, why FROM d WHERE why IS NOT NULL "
     "UNION SELECT h.HerId, h.HerPnr, h.HerTag, h.HerFkt, h.HerFcd, 'chain' FROM s "
-    "STRAIGHT_JOIN Qel953Her h ON h.HerPnr = s.HerPnr AND h.HerQvo = s.HerTag AND h.HerQuh = '00:00:00' AND "
-    "h.HerQfk = s.HerFkt AND h.HerQfc = s.HerFcd WHERE h.HerTag >= CURDATE() - INTERVAL 31 DAY) "
+    "STRAIGHT_JOIN Qel953Her h ON h.HerPnr = s.HerPnr AND h.HerQvo = s.HerTag AND "
+    "h.HerQuh = '00:00:00' AND h.HerQfk = s.HerFkt AND h.HerQfc = s.HerFcd WHERE h.HerTag >= CURDATE() - INTERVAL 31 DAY) "
     "SELECT HerId, HerPnr, DATE_FORMAT(HerTag, '%Y%m%d'), HerFcd, why FROM s "
     "ORDER BY HerPnr, HerTag, HerId, why = 'chain'";
 

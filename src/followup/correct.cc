@@ -11,6 +11,7 @@
 #include "followup/report.h"
 #include "followup/unit.h"
 #include "base/counts.h"
+#include "base/journal.h"
 #include "base/log.h"
 #include "base/runflags.h"
 
@@ -111,7 +112,7 @@ int CorrectPerson(const char* pnr, const char* first) {
     if (failed != 0 && Db_TxnError() == 0) {
       // Not to be redone, and never to be kept half: the person's rows stay
       // as they were, and the stale follow-ups stay pending.
-      std::fprintf(stderr, "pirzol: the correction of person %s failed (%d): %s; nothing of it "
+      Log_Stderr(kPrioError, "pirzol: the correction of person %s failed (%d): %s; nothing of it "
                    "was kept\n", pnr, failed, Db_ErrText());
       ++MldCount.failures;
       (void)Db_Rollback();
@@ -126,7 +127,7 @@ int CorrectPerson(const char* pnr, const char* first) {
       Dashed(o.day, day, sizeof day);
       ++MldCount.refused;
       Log_Entry(kTxtRefused, kValRefused, pnr, o.day.c_str());
-      std::fprintf(stderr, "pirzol: refused to take back person %s's day %s: %s since the "
+      Log_Stderr(kPrioWarning, "pirzol: refused to take back person %s's day %s: %s since the "
                    "batch wrote it; that day stands as it is and the days after it are derived "
                    "from it\n", pnr, day, o.reason.c_str());
     } else {
@@ -182,7 +183,7 @@ void Cor_Booked(const BchSatz& source, const BchSatz& booked, int inserted,
   // that a correction could not follow, and the day failed.
   if (rc != 0 && Db_TxnError() == 0) {
     ++MldCount.failures;
-    std::fprintf(stderr, "pirzol: the lineage of the follow-up %s of person %s on %s could not "
+    Log_Stderr(kPrioError, "pirzol: the lineage of the follow-up %s of person %s on %s could not "
                  "be written (%d): %s\n", h.fcd.c_str(), h.pnr.c_str(), h.day.c_str(), rc,
                  Db_ErrText());
   }
@@ -193,10 +194,10 @@ int Mld_Correct(const RunOptions& opts, const NightPlan& plan) {
   int rc = Her_Present();
   if (rc != 1) {
     if (rc == 0) {
-      std::fprintf(stderr, "pirzol: the database has no lineage table (Qel953Her, in runs.sql); "
+      Log_Stderr(kPrioNotice, "pirzol: the database has no lineage table (Qel953Her, in runs.sql); "
                    "corrections of messages cannot be followed\n");
     } else {
-      std::fprintf(stderr, "pirzol: the lineage table could not be looked for (%d): %s\n", rc,
+      Log_Stderr(kPrioError, "pirzol: the lineage table could not be looked for (%d): %s\n", rc,
                    Db_ErrText());
     }
     return 0;
@@ -205,7 +206,7 @@ int Mld_Correct(const RunOptions& opts, const NightPlan& plan) {
   rc = Her_Stale(stale);
   if (rc != 0) {
     ++MldCount.failures;
-    std::fprintf(stderr, "pirzol: the follow-ups depending on corrected messages could not be "
+    Log_Stderr(kPrioError, "pirzol: the follow-ups depending on corrected messages could not be "
                  "found (%d): %s\n", rc, Db_ErrText());
     return Unit_Lost() != 0 ? -1 : 0;
   }
@@ -224,7 +225,7 @@ int Mld_Correct(const RunOptions& opts, const NightPlan& plan) {
     }
   }
   if (stale.size() > kNamed) named += ", ...";
-  std::fprintf(stderr, "pirzol: %zu follow-up(s) of %zu person(s) depend on messages corrected "
+  Log_Stderr(kPrioWarning, "pirzol: %zu follow-up(s) of %zu person(s) depend on messages corrected "
                "since they were booked: %s; %s\n", stale.size(), persons.size(), named.c_str(),
                opts.correct != 0 && opts.day.empty() && opts.from.empty()
                    ? "they are taken back and derived again"
@@ -232,7 +233,7 @@ int Mld_Correct(const RunOptions& opts, const NightPlan& plan) {
   MldCount.pending = static_cast<std::int32_t>(stale.size());
   if (opts.correct == 0) return 0;
   if (!opts.day.empty() || !opts.from.empty()) {
-    std::fprintf(stderr, "pirzol: --correct works in plain runs only, which handle the days it "
+    Log_Stderr(kPrioWarning, "pirzol: --correct works in plain runs only, which handle the days it "
                  "takes back again; nothing was taken back\n");
     return 0;
   }

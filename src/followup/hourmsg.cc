@@ -54,28 +54,45 @@ int FollowUpOf(const TagSatz& tag, const BchSatz& bch, FcdSatz& fcd) {
 
 }  // namespace
 
-int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
-  int result = 0;
+void Mld_HourMsgRead(const TagSatz& last, HourMsg& h) {
+  h = HourMsg{};
   Cor_Last(last);
-  BchSatz bch{};
   int rc = BchStdMld_Open(last.TagPnr.c_str(), last.TagTag.c_str());
   if (rc != 0) Log_Fail(kTxtCurOpen, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
-
   // Only the newest booking counts: an older hour message has been
   // overtaken by whatever was booked after it.
-  rc = BchStdMld_Read(bch);
+  rc = BchStdMld_Read(h.newest);
   if (rc != 0 && rc != END_OF_DATA) {
     Log_Fail(kTxtCurRead, kValDay, rc, last.TagPnr.c_str(), last.TagTag.c_str());
   }
+  h.rc = rc;
+  (void)BchStdMld_Close();  // -1 after a failed open; nothing was held
+}
+
+int Mld_HourMsgDue(const HourMsg& h) {
+  return h.rc == 0 && (h.newest.BchFkt == kFktCarried1 || h.newest.BchFkt == kFktCarried2) &&
+                 !h.newest.BchFcd.empty()
+             ? 1
+             : 0;
+}
+
+int Mld_HourMsg(TagSatz& tag, const TagSatz& last) {
+  HourMsg h;
+  Mld_HourMsgRead(last, h);
+  return Mld_HourMsg(tag, h);
+}
+
+int Mld_HourMsg(TagSatz& tag, const HourMsg& h) {
+  int result = 0;
+  BchSatz bch = h.newest;
   FcdSatz fcd{};
   // No commit here: the day-end commit of the batch run takes this along.
-  if (rc == 0 && FollowUpOf(tag, bch, fcd) == 1) {
+  if (h.rc == 0 && FollowUpOf(tag, bch, fcd) == 1) {
     Rpt_Weigh(fcd);
     if (Mld_Booked(tag, fcd) == 0 && Mld_CheckDay(tag, fcd) == 1 &&
         Mld_Generate(tag, bch, fcd) == 1) {
       result = 1;
     }
   }
-  (void)BchStdMld_Close();  // -1 after a failed open; nothing was held
   return result;
 }

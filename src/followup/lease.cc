@@ -23,19 +23,25 @@ constexpr char kTxtTakeover[] = "Info: Lauf-Lease eines toten Laufs \xFC" "berno
 constexpr char kValTakeover[] = "Host:%s Herzschlag:%s\n";
 
 // The boot's id, without its dashes; empty where the kernel gives none.
+// The service hands it over in PIRZOL_BOOT_ID (its unit's %b): its sandbox
+// shows no /proc/sys, and without the id a crashed run of this host is never
+// known as dead, so the lease waits out its ten minutes.
 void BootId(char* out, std::size_t size) {
   out[0] = '\0';
-  std::FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re");
-  if (f == nullptr) return;
   char line[64] = {};
-  if (std::fgets(line, sizeof line, f) != nullptr) {
-    std::size_t n = 0;
-    for (const char* p = line; *p != '\0' && *p != '\n' && n + 1 < size; ++p) {
-      if (*p != '-') out[n++] = *p;
-    }
-    out[n] = '\0';
+  const char* given = std::getenv("PIRZOL_BOOT_ID");
+  if (given != nullptr && std::strspn(given, "0123456789abcdef-") == std::strlen(given) &&
+      std::strlen(given) >= 32) {
+    std::snprintf(line, sizeof line, "%s", given);
+  } else if (std::FILE* f = std::fopen("/proc/sys/kernel/random/boot_id", "re"); f != nullptr) {
+    if (std::fgets(line, sizeof line, f) == nullptr) line[0] = '\0';
+    std::fclose(f);
   }
-  std::fclose(f);
+  std::size_t n = 0;
+  for (const char* p = line; *p != '\0' && *p != '\n' && n + 1 < size; ++p) {
+    if (*p != '-') out[n++] = *p;
+  }
+  out[n] = '\0';
 }
 
 // When process pid began, in clock ticks since the boot; 0 when there is no
@@ -123,11 +129,11 @@ void MakeToken() {
 int Lost(int rc) {
   Held = false;
   LostIt = true;
-  std::fprintf(stderr,
-               "pirzol: this run cannot show that it still holds the database's lease (%d); "
-               "another run may have taken it over, so nothing more is committed and this run "
-               "stops\n",
-               rc);
+  Log_Stderr(kPrioError,
+             "pirzol: this run cannot show that it still holds the database's lease (%d); "
+             "another run may have taken it over, so nothing more is committed and this run "
+             "stops\n",
+             rc);
   return PZL_LEASE_LOST;
 }
 
@@ -146,10 +152,10 @@ int Lease_Take() {
   const bool gone = row.held != 0 && row.stale == 0 && HolderGone(row, host, boot);
   if (row.held != 0 && row.stale == 0 && !gone) {
     (void)Db_Rollback();
-    std::fprintf(stderr,
-                 "pirzol: a run on %s holds the database's lease (heartbeat %s UTC); nothing was "
-                 "changed\n",
-                 row.host.c_str(), row.heartbeat.c_str());
+    Log_Stderr(kPrioError,
+               "pirzol: a run on %s holds the database's lease (heartbeat %s UTC); nothing was "
+               "changed\n",
+               row.host.c_str(), row.heartbeat.c_str());
     return PZL_LEASE_HELD;
   }
   if (DryRun != 0) {
@@ -165,10 +171,10 @@ int Lease_Take() {
     if (Db_Retryable(rc) != 0 || rc == DB_DUPLICATE) {
       // Another node's run took it in the same moment, and the cluster let
       // that one commit.
-      std::fprintf(stderr,
-                   "pirzol: a run on another node took the database's lease first (%d); "
-                   "nothing was changed\n",
-                   rc);
+      Log_Stderr(kPrioError,
+                 "pirzol: a run on another node took the database's lease first (%d); "
+                 "nothing was changed\n",
+                 rc);
       return PZL_LEASE_HELD;
     }
     return rc;
@@ -176,10 +182,10 @@ int Lease_Take() {
   ++MldCount.commits;
   if (row.held != 0) {
     Log_Notice(kTxtTakeover, kValTakeover, row.host.c_str(), row.heartbeat.c_str());
-    std::fprintf(stderr,
-                 "pirzol: took over the lease of a run on %s whose last heartbeat was %s UTC%s\n",
-                 row.host.c_str(), row.heartbeat.c_str(),
-                 gone ? " (its process on this host has ended)" : "");
+    Log_Stderr(kPrioWarning,
+               "pirzol: took over the lease of a run on %s whose last heartbeat was %s UTC%s\n",
+               row.host.c_str(), row.heartbeat.c_str(),
+               gone ? " (its process on this host has ended)" : "");
   }
   Held = true;
   LastBeat = std::time(nullptr);
@@ -257,9 +263,9 @@ int Lease_Release() {
   if (rc == 0) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
   (void)Db_Rollback();
   Held = false;
-  std::fprintf(stderr,
-               "pirzol: the database's lease could not be freed (%d); another run may have "
-               "taken it over, or it is freed when its heartbeat is ten minutes old\n",
-               rc);
+  Log_Stderr(kPrioError,
+             "pirzol: the database's lease could not be freed (%d); another run may have "
+             "taken it over, or it is freed when its heartbeat is ten minutes old\n",
+             rc);
   return PZL_LEASE_LOST;
 }

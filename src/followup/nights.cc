@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "db/lau.h"
+#include "base/log.h"
 #include "base/result.h"
 
 namespace {
@@ -51,9 +52,9 @@ int Mld_Plan(const RunOptions& opts, const char* yesterday, NightPlan& plan) {
     rc = Lau_Nights(plan.newest, oldest);
     if (rc != 0) return rc;
   } else {
-    std::fprintf(stderr,
-                 "pirzol: warning: the database has no run record (sql/runs.sql); missed "
-                 "nights cannot be caught up and reruns are not guarded\n");
+    Log_Stderr(kPrioWarning,
+               "pirzol: warning: the database has no run record (sql/runs.sql); missed "
+               "nights cannot be caught up and reruns are not guarded\n");
   }
 
   FixText<9> first;
@@ -76,19 +77,19 @@ int Mld_Plan(const RunOptions& opts, const char* yesterday, NightPlan& plan) {
   const long y = DayNumber(yesterday);
   if ((!opts.day.empty() || !opts.from.empty()) && DayNumber(first.c_str()) > y) {
     Dashed(first.c_str(), shown, sizeof shown);
-    std::fprintf(stderr,
-                 "pirzol: the night of %s has not ended on the server's clock; nothing was "
-                 "changed\n",
-                 shown);
+    Log_Stderr(kPrioError,
+               "pirzol: the night of %s has not ended on the server's clock; nothing was "
+               "changed\n",
+               shown);
     return PZL_FUTURE_DATE;
   }
   const long count = DayNumber(last.c_str()) - DayNumber(first.c_str()) + 1;
   if (count > kMaxNights) {
     Dashed(first.c_str(), shown, sizeof shown);
-    std::fprintf(stderr,
-                 "pirzol: %ld nights are due, from %s on; more than %d wait for a person to "
-                 "decide (--from=YYYY-MM-DD or --day=YYYY-MM-DD); nothing was changed\n",
-                 count, shown, kMaxNights);
+    Log_Stderr(kPrioError,
+               "pirzol: %ld nights are due, from %s on; more than %d wait for a person to "
+               "decide (--from=YYYY-MM-DD or --day=YYYY-MM-DD); nothing was changed\n",
+               count, shown, kMaxNights);
     return PZL_TOO_MANY_NIGHTS;
   }
   for (FixText<9> d = first; count > 0 && DayNumber(d.c_str()) <= DayNumber(last.c_str());) {

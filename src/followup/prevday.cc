@@ -21,7 +21,7 @@ constexpr char kValFcd[] = "RC:%d Pnr:%s Fcd:%s\n";
 
 }  // namespace
 
-int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
+int Mld_PrevDay(TagSatz& tag, const TagSatz& last, int restDue, int owed) {
   int result = 0;
   Cor_Last(last);
   int rc = BchVortag_Open(last.TagPnr.c_str(), last.TagTag.c_str());
@@ -71,6 +71,11 @@ int Mld_PrevDay(TagSatz& tag, const TagSatz& last) {
                           Mld_Generate(tag, bch, fcd) == 1
                       ? 1
                       : 0;
+      // Nothing after this unit can change the day: a cut after its COMMIT
+      // leaves nothing undone, so its row is final rather than open.
+      if (restDue == 0 && BchVortag_Left() == 0) {
+        Unit_DayFinal(result != 0 || generated != 0 || owed != 0 ? 1 : 0);
+      }
     } while (Unit_Again(unit) != 0);
     if (Unit_Result(unit) == 0 && generated != 0) result = 1;
     if (Unit_Lost() != 0) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/log.h"
+
 namespace {
 
 // It names persons with their sickness days, like the parameter file.
@@ -71,8 +73,8 @@ std::string Line(const FollowUp& f) {
 }
 
 int Fail(const char* what) {
-  std::fprintf(stderr, "pirzol: %s the report %s failed (%s); it is not written\n", what,
-               Path.c_str(), std::strerror(errno));
+  Log_Stderr(kPrioError, "pirzol: %s the report %s failed (%s); it is not written\n", what,
+             Path.c_str(), std::strerror(errno));
   if (Report != nullptr) std::fclose(Report);
   Report = nullptr;
   std::remove(Temp.c_str());

@@ -72,17 +72,50 @@ int CreateFile(const char* name, int flags) {
   return fd;
 }
 
-// Empties the parameter file, as every run does before its first day, and
-// opens the file its lines are gathered in. nullptr when either fails.
-std::FILE* ParamOpen() {
-  int fd = CreateFile(kParamFile, O_TRUNC);
-  if (fd < 0) return nullptr;
-  close(fd);
+// The parameter file stays as it is until the gathered lines replace it: a
+// run by hand adds to it (ParamOpen's keep).
+bool ParamKept = false;
+
+// Copies the parameter file's lines to fd; true when done or there is none.
+bool CopyParamFile(int fd) {
+  int in = open(kParamFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return errno == ENOENT;
+  char buf[8192];
+  bool ok = true;
+  for (ssize_t n = 0; ok && (n = read(in, buf, sizeof buf)) != 0;) {
+    ok = n > 0;
+    for (ssize_t done = 0, w = 0; ok && done < n; done += w) {
+      w = write(fd, buf + done, static_cast<std::size_t>(n - done));
+      ok = w > 0;
+    }
+  }
+  close(in);
+  return ok;
+}
+
+// Opens the file the run's lines are gathered in. A plain run empties the
+// parameter file first, as every run did before its first day; a run by hand
+// (keep: --day, --from, --again) begins with the lines already there, so it
+// never takes away a night's lines the next step has not read. nullptr when
+// that fails.
+std::FILE* ParamOpen(bool keep) {
+  ParamKept = keep;
+  int fd = -1;
+  if (!keep) {
+    fd = CreateFile(kParamFile, O_TRUNC);
+    if (fd < 0) return nullptr;
+    close(fd);
+  }
   // A stale one (or a link in its place) is removed, and a new one made that
   // nobody else can have opened.
   if (unlink(kParamTemp) != 0 && errno != ENOENT) return nullptr;
   fd = CreateFile(kParamTemp, O_EXCL);
   if (fd < 0) return nullptr;
+  if (keep && !CopyParamFile(fd)) {
+    close(fd);
+    std::remove(kParamTemp);
+    return nullptr;
+  }
   std::FILE* f = fdopen(fd, "w");
   if (f == nullptr) close(fd);
   return f;
@@ -102,14 +135,14 @@ int ParamFinish(std::FILE* f) {
     err = errno;
     if (dir >= 0) close(dir);
     if (synced) return 0;
-    std::fprintf(stderr, "pirzol: the folder of %s could not be synced (%s); its nights stay "
+    Log_Stderr(kPrioError, "pirzol: the folder of %s could not be synced (%s); its nights stay "
                  "incomplete and are listed again\n", kParamFile, std::strerror(err));
     return 1;
   }
   if (err == 0) err = errno;
   std::remove(kParamTemp);
-  std::fprintf(stderr, "pirzol: writing the parameter file %s failed (%s); it is left empty\n",
-               kParamFile, std::strerror(err));
+  Log_Stderr(kPrioError, "pirzol: writing the parameter file %s failed (%s); it is left %s\n",
+             kParamFile, std::strerror(err), ParamKept ? "as it was" : "empty");
   return -1;
 }
 
@@ -250,16 +283,22 @@ int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
     Trace(kTrcGefunden, last.TagPnr.c_str(), last.TagTag.c_str());
     Trace(kTrcBeginn);
     PrintPair(tag, last);
-    int prev = Mld_PrevDay(tag, last);
+    // The newest booking is read before the day-message units: when it can
+    // carry nothing over, the last of them is the day's last change and
+    // writes the day's row itself, so the day needs no open row.
+    HourMsg newest;
+    Mld_HourMsgRead(last, newest);
+    const int restDue = Mld_HourMsgDue(newest);
+    int prev = Mld_PrevDay(tag, last, restDue, line);
     int hour = 0;
-    if (Unit_Lost() == 0) {
+    if (Unit_Lost() == 0 && (restDue != 0 || Unit_DayRowWritten() == 0)) {
       // The rest of the day is a unit of its own and the day's last: it
       // writes the day's row and commits it with its own work, so a
       // rollback never takes one person's work to another.
       Unit rest;
       Unit_Begin(rest, tag, "StdMld", "", kUnitCommitChanges);
       do {
-        hour = Mld_HourMsg(tag, last);
+        hour = Mld_HourMsg(tag, newest);
         if (Recording(n)) (void)Unit_DayRow(prev != 0 || hour != 0 || line != 0 ? 1 : 0);
       } while (Unit_Again(rest) != 0);
       if (Unit_Result(rest) != 0) hour = 0;
@@ -284,8 +323,8 @@ int WalkNight(Night& n) {
   const bool opened = rc == 0;
   if (!opened) {
     Log_Fail(kTxtCurOpenTag, kValRc, rc);
-    std::fprintf(stderr, "pirzol: reading the day records of %s failed (%d): %s\n", n.date, rc,
-                 Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: reading the day records of %s failed (%d): %s\n", n.date, rc,
+               Db_ErrText());
     n.complete = 0;
   }
 
@@ -295,9 +334,9 @@ int WalkNight(Night& n) {
       // The cut number may be somebody else's: booking for it would credit
       // the wrong person, so the day waits for its data to be mended.
       Log_Fail(kTxtPnrLang, kValPnrTag, tag.TagPnr.c_str(), tag.TagTag.c_str());
-      std::fprintf(stderr, "pirzol: a personnel number starting %s on %s is longer than 8 "
-                   "characters; that day was not handled\n", tag.TagPnr.c_str(),
-                   tag.TagTag.c_str());
+      Log_Stderr(kPrioError, "pirzol: a personnel number starting %s on %s is longer than 8 "
+                 "characters; that day was not handled\n", tag.TagPnr.c_str(),
+                 tag.TagTag.c_str());
       n.complete = 0;
     } else if (const LatDay* earlier = Recorded(n, tag.TagPnr.c_str());
                earlier != nullptr && earlier->handled != 0 && n.opts->again == 0) {
@@ -335,10 +374,10 @@ int WalkNight(Night& n) {
     Log_Fail(kTxtCurReadTag, kValRc, rc);
     // After a failed open the read can only answer -1; that was told above.
     if (opened) {
-      std::fprintf(stderr,
-                   "pirzol: reading the day records stopped (%d) after %d days; the rest were "
-                   "not handled\n",
-                   rc, static_cast<int>(MldCount.daysRead));
+      Log_Stderr(kPrioError,
+                 "pirzol: reading the day records stopped (%d) after %d days; the rest were "
+                 "not handled\n",
+                 rc, static_cast<int>(MldCount.daysRead));
     }
     n.complete = 0;
   }
@@ -454,8 +493,9 @@ int WalkInWorkers(Night& n) {
   // What the workers committed may have gone through other nodes than this
   // session's, and the next night reads it.
   if (Db_CatchUp() != 0) {
-    std::fprintf(stderr, "pirzol: could not catch up with the cluster after the workers (%d): %s\n",
-                 Db_ErrNo(), Db_ErrText());
+    Log_Stderr(kPrioError,
+               "pirzol: could not catch up with the cluster after the workers (%d): %s\n",
+               Db_ErrNo(), Db_ErrText());
     walked = 0;
     n.complete = 0;
   }
@@ -497,10 +537,12 @@ struct HeldPersons {
   std::unordered_set<std::string> beyond;
 };
 
-int ReadHeld(const NightPlan& plan, HeldPersons& h) {
+// Reads the days not done of the window of kMaxNights nights up to last,
+// or from first on when that is older.
+int ReadHeld(const char* first, const char* last, HeldPersons& h) {
   FixText<9> start;
-  if (Day_Back(plan.dates.back().c_str(), kMaxNights - 1, start) != 0) return -1;
-  if (plan.dates.front() < start.c_str()) start.assign(plan.dates.front().c_str());
+  if (Day_Back(last, kMaxNights - 1, start) != 0) return -1;
+  if (std::strcmp(first, start.c_str()) < 0) start.assign(first);
   std::vector<UndoneDay> undone;
   int rc = Lat_Undone(start.c_str(), undone);
   if (rc != 0) return rc;
@@ -530,7 +572,7 @@ int HandleHeld(HeldPersons& h, Night proto, int& complete) {
   for (const std::string& key : h.order) {
     if (h.beyond.count(key) != 0) continue;
     for (const UndoneDay& d : h.days[key]) {
-      if (!(d.date < proto.plan->dates.front())) break;
+      if (!proto.plan->dates.empty() && !(d.date < proto.plan->dates.front())) break;
       auto it = h.since.find(key);
       if (it != h.since.end() && it->second.compare(0, 8, d.date) < 0) break;  // failed again
       Night n = proto;
@@ -582,7 +624,7 @@ void TellHeld(const HeldPersons& h) {
     if (++count <= 5) named += (count > 1 ? ", " : "") + std::string(shown);
   }
   if (MldCount.daysFailed != 0 || count != 0) {
-    std::fprintf(stderr,
+    Log_Stderr(kPrioError,
                  "pirzol: %d days failed in this run; %d persons are held back until their "
                  "oldest day not done is done, their later days waiting (%d passed over): "
                  "%s%s; the next plain run handles them again\n",
@@ -590,7 +632,7 @@ void TellHeld(const HeldPersons& h) {
                  static_cast<int>(MldCount.daysHeld), named.c_str(), count > 5 ? ", ..." : "");
   }
   if (far != 0) {
-    std::fprintf(stderr,
+    Log_Stderr(kPrioError,
                  "pirzol: %d persons are held back for more than %d nights and wait for a person "
                  "to decide (--from=YYYY-MM-DD from the day not done, once its cause is mended): "
                  "%s%s\n",
@@ -601,22 +643,35 @@ void TellHeld(const HeldPersons& h) {
 }  // namespace
 
 int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
-  // Corrections come first: the days they withdraw are handled again below,
-  // by the pass over the days not done. With no night due the newest
-  // complete one is walked again for them, which skips its handled days.
-  const int corrected = Mld_Correct(opts, plan);
-  if (corrected < 0) return -1;
-  if (plan.dates.empty() && corrected > 0 && !plan.newest.empty()) {
-    plan.dates.emplace_back(plan.newest.c_str());
+  // Corrections come first: the days they withdraw are handled again by the
+  // pass over the days not done below, in date order, before new nights.
+  if (Mld_Correct(opts, plan) < 0) return -1;
+  HeldPersons held;
+  if (plan.record != 0) {
+    const char* last = plan.dates.empty() ? plan.newest.c_str() : plan.dates.back().c_str();
+    const char* first = plan.dates.empty() ? last : plan.dates.front().c_str();
+    int rc = last[0] != '\0' ? ReadHeld(first, last, held) : 0;
+    if (rc != 0) {
+      Log_Stderr(kPrioError, "pirzol: the record's days not done could not be read (%d): %s; "
+                   "nothing was handled\n", rc, Db_ErrText());
+      return -1;
+    }
   }
-  if (plan.dates.empty()) {
+  // A plain run first completes what earlier nights left undone, each
+  // person in date order; runs of chosen nights keep them waiting.
+  const bool pass = opts.day.empty() && opts.from.empty() &&
+                    held.order.size() > held.beyond.size();
+  if (plan.dates.empty() && !pass) {
     // The parameter file stays as it is: emptying it would hide from the
     // next step the days of a night it may not have read yet.
-    std::fprintf(stderr,
-                 "pirzol: no night is due (the newest complete night is %.4s-%.2s-%.2s); "
-                 "pirzoltgb was left as it is\n",
-                 plan.newest.c_str(), plan.newest.c_str() + 4, plan.newest.c_str() + 6);
-    return 0;
+    Log_Stderr(kPrioNotice,
+               "pirzol: no night is due (the newest complete night is %.4s-%.2s-%.2s); "
+               "pirzoltgb was left as it is\n",
+               plan.newest.c_str(), plan.newest.c_str() + 4, plan.newest.c_str() + 6);
+    plan.heldBack = static_cast<int>(held.since.size());
+    if (plan.heldBack == 0) return 0;
+    TellHeld(held);
+    return -1;
   }
   int complete = 1;
   int workers = opts.workers > 1 ? opts.workers : 1;
@@ -624,8 +679,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     // A dry run keeps everything in one transaction, and a night's
     // follow-ups are the next night's last messages: other sessions could
     // not see them.
-    std::fprintf(stderr, "pirzol: a dry run works in one session; --workers=%d is not used\n",
-                 workers);
+    Log_Stderr(kPrioNotice, "pirzol: a dry run works in one session; --workers=%d is not used\n",
+               workers);
     workers = 1;
   }
   if (plan.record != 0 && DryRun == 0) {
@@ -634,12 +689,13 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     // Holding the database, this run knows that no run still recorded as
     // running is at work.
     if (Lau_Crashed() != 0 ||
-        Lau_Insert(plan.dates.front().c_str(), plan.dates.back().c_str(), host,
+        Lau_Insert(plan.dates.empty() ? "" : plan.dates.front().c_str(),
+                   plan.dates.empty() ? "" : plan.dates.back().c_str(), host,
                    opts.work.c_str(), plan.runId) != 0 ||
         Lease_Slots(workers) != 0 || Unit_Commit() != 1) {
       if (Unit_Lost() == 0) {
-        std::fprintf(stderr, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
-                     Db_ErrText());
+        Log_Stderr(kPrioError, "pirzol: the run could not be recorded (%d): %s\n", Db_ErrNo(),
+                   Db_ErrText());
       }
       plan.runId = 0;
       return -1;
@@ -647,35 +703,21 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
   }
   std::FILE* param = nullptr;
   if (DryRun == 0) {
-    param = ParamOpen();
+    param = ParamOpen(!opts.day.empty() || !opts.from.empty() || opts.again != 0);
     if (param == nullptr) {
       Log_FailLine(kTxtFopenTgb);
-      std::fprintf(stderr, "pirzol: cannot create the parameter file %s (%s); its lines are "
-                   "lost\n", kParamFile, std::strerror(errno));
+      Log_Stderr(kPrioError, "pirzol: cannot create the parameter file %s (%s); its lines are "
+                 "lost\n", kParamFile, std::strerror(errno));
       complete = 0;
     }
   }
-  HeldPersons held;
   Night proto;
   proto.database = database;
   proto.plan = &plan;
   proto.opts = &opts;
   proto.param = param;
   proto.held = &held.since;
-  if (plan.record != 0) {
-    int rc = ReadHeld(plan, held);
-    if (rc != 0) {
-      std::fprintf(stderr, "pirzol: the record's days not done could not be read (%d): %s; "
-                   "nothing was handled\n", rc, Db_ErrText());
-      if (param != nullptr) (void)ParamFinish(param);
-      return -1;
-    }
-    // A plain run first completes what earlier nights left undone, each
-    // person in date order; runs of chosen nights keep them waiting.
-    if (opts.day.empty() && opts.from.empty() && HandleHeld(held, proto, complete) != 0) {
-      complete = 0;
-    }
-  }
+  if (pass && HandleHeld(held, proto, complete) != 0) complete = 0;
   // The nights walked to their end, oldest first. Each is recorded complete
   // only once its lines are in place: a night whose file was lost is
   // listed again by the next run.
@@ -685,8 +727,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
     Night n = proto;
     n.date = date.c_str();
     if (plan.record != 0 && Lat_Days(n.date, n.recorded) != 0) {
-      std::fprintf(stderr, "pirzol: the record of %s could not be read (%d); not handled\n",
-                   n.date, Db_ErrNo());
+      Log_Stderr(kPrioError, "pirzol: the record of %s could not be read (%d); not handled\n",
+                 n.date, Db_ErrNo());
       complete = 0;
       break;
     }
@@ -722,8 +764,8 @@ int Mld_Run(const char* database, const RunOptions& opts, NightPlan& plan) {
       MldCount.nightsDone = walked;
     } else if (inPlace && !walkedNights.empty()) {
       if (Unit_Lost() == 0) {
-        std::fprintf(stderr, "pirzol: the complete nights could not be recorded (%d): %s; the "
-                     "next run lists their days again\n", Db_ErrNo(), Db_ErrText());
+        Log_Stderr(kPrioError, "pirzol: the complete nights could not be recorded (%d): %s; the "
+                   "next run lists their days again\n", Db_ErrNo(), Db_ErrText());
       }
       complete = 0;
     }
@@ -744,10 +786,10 @@ int Mld_Finish(int status) {
     // run would.
     if (Unit_Lost() != 0) status = kExitIncomplete;
     if (Unit_Lost() == 0 && Db_TxnError() != 0) {
-      std::fprintf(stderr,
-                   "pirzol: the transaction was rolled back (%d); the dry run met other work "
-                   "at the same rows; run it again\n",
-                   Db_TxnError());
+      Log_Stderr(kPrioError,
+                 "pirzol: the transaction was rolled back (%d); the dry run met other work "
+                 "at the same rows; run it again\n",
+                 Db_TxnError());
       status = kExitIncomplete;
     }
     (void)Db_Rollback();
@@ -765,8 +807,8 @@ int Mld_Finish(int status) {
   if (Unit_Commit() != 1) {
     if (Unit_Lost() != 0) return kExitIncomplete;
     Log_FailNotice(kTxtCommit, kValRc, Db_ErrNo());
-    std::fprintf(stderr, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
-                 Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: the final COMMIT failed (%d): %s\n", Db_ErrNo(),
+               Db_ErrText());
     status = kExitIncomplete;
   }
   // A lease taken over in the last minute is said: the other run may have
@@ -786,7 +828,7 @@ int Mld_Record(const NightPlan& plan, int status) {
   if (rc == 0 && Db_Commit() == 1) return status;
   if (rc == 0) rc = Db_TxnError() != 0 ? Db_TxnError() : Db_ErrNo();
   (void)Db_Rollback();
-  std::fprintf(stderr, "pirzol: the run's end could not be recorded (%d): %s; the next run "
+  Log_Stderr(kPrioError, "pirzol: the run's end could not be recorded (%d): %s; the next run "
                "marks it crashed\n", rc, Db_ErrText());
   return kExitIncomplete;
 }

@@ -53,6 +53,8 @@ struct DayRow {
   std::int32_t failures = 0;  // the run's counts when the day began
   std::int32_t givenUp = 0;
   bool refused = false;     // the record refused its row
+  bool final = false;       // the unit at work is the day's last change
+  int finalLine = 0;
 };
 DayRow Row;
 
@@ -82,8 +84,8 @@ void Rollback() {
   for (const Riding& r : Waiting) {
     if (Lat_Insert(r.date.c_str(), r.pnr.c_str(), r.run, r.outcome.c_str(), r.line) != 0) {
       // Written again by the next run, which finds the day without its row.
-      std::fprintf(stderr, "pirzol: the run record lost the row of person %s on %s (%d)\n",
-                   r.pnr.c_str(), r.date.c_str(), Db_ErrNo());
+      Log_Stderr(kPrioError, "pirzol: the run record lost the row of person %s on %s (%d)\n",
+                 r.pnr.c_str(), r.date.c_str(), Db_ErrNo());
       break;
     }
   }
@@ -110,12 +112,18 @@ int WriteRow(const char* outcome, int line) {
     return 0;
   }
   if (Db_TxnError() == 0) {
-    std::fprintf(stderr, "pirzol: the run record refused the row of person %s on %s (%d): %s\n",
-                 Row.pnr, Row.date, rc, Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: the run record refused the row of person %s on %s (%d): %s\n",
+               Row.pnr, Row.date, rc, Db_ErrText());
     Row.refused = true;
     if (InUnit) RowRefused = rc;
   }
   return rc;
+}
+
+// What the present day's row says once its work is done.
+const char* DayOutcome() {
+  const bool failed = MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp;
+  return failed ? "failed" : (Row.changed || Db_TxnChanged() != 0) ? "changed" : "nothing";
 }
 
 void Pause(int tries) {
@@ -157,16 +165,17 @@ void Unit_Begin(Unit& unit, TagSatz& tag, const char* what, const char* code, in
   unit.report = Rpt_Mark();
   InUnit = true;
   RowRefused = 0;
+  Row.final = false;
   int err = Db_TxnError();
   if (err != 0 && Db_Retryable(err) != 0) {
     if (DryRun != 0) {
       // The rollback would take every unit before it along: the dry run could
       // no longer tell what the real run does.
       RunLost = true;
-      std::fprintf(stderr,
-                   "pirzol: the transaction was rolled back (%d: %s); the dry run met other "
-                   "work at the same rows; run it again\n",
-                   err, Db_ErrText());
+      Log_Stderr(kPrioError,
+                 "pirzol: the transaction was rolled back (%d: %s); the dry run met other "
+                 "work at the same rows; run it again\n",
+                 err, Db_ErrText());
       return;
     }
     Rollback();
@@ -196,7 +205,11 @@ int Unit_Again(Unit& unit) {
       return 0;
     }
     // A change before the day's last unit: the day is open until that one.
-    if (changed && Row.run > 0 && !Row.rowInTxn && !Row.openKept) (void)WriteRow("open", 1);
+    if (changed && Row.run > 0 && !Row.rowInTxn && Row.final) {
+      (void)WriteRow(DayOutcome(), Row.finalLine);
+    } else if (changed && Row.run > 0 && !Row.rowInTxn && !Row.openKept) {
+      (void)WriteRow("open", 1);
+    }
     err = Db_TxnError();
     if (err == 0 && RowRefused != 0) err = RowRefused;
     if (err == 0 && Db_TxnWrote() != 0) {
@@ -245,17 +258,17 @@ int Unit_Again(Unit& unit) {
     Log_FailNotice(kTxtLost, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
     if (leaseLost) {
-      std::fprintf(stderr, "pirzol: %s%s%s of person %s on %s was not committed\n",
-                   unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day);
+      Log_Stderr(kPrioError, "pirzol: %s%s%s of person %s on %s was not committed\n",
+                 unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day);
       return 0;
     }
-    std::fprintf(stderr,
-                 "pirzol: the transaction was lost (%d: %s) in %s%s%s of person %s on %s; "
-                 "nothing since the last commit was kept, and the run stops\n",
-                 err, why, unit.what.c_str(), Sep(unit), unit.code.c_str(),
-                 tag.TagPnr.c_str(), day);
+    Log_Stderr(kPrioError,
+               "pirzol: the transaction was lost (%d: %s) in %s%s%s of person %s on %s; "
+               "nothing since the last commit was kept, and the run stops\n",
+               err, why, unit.what.c_str(), Sep(unit), unit.code.c_str(),
+               tag.TagPnr.c_str(), day);
     if (DryRun != 0) {
-      std::fprintf(stderr, "pirzol: the dry run met other work at the same rows; run it again\n");
+      Log_Stderr(kPrioError, "pirzol: the dry run met other work at the same rows; run it again\n");
     }
     return 0;
   }
@@ -266,11 +279,11 @@ int Unit_Again(Unit& unit) {
     Rpt_GiveUp(unit.report);
     Log_FailNotice(kTxtGivenUp, kValUnit, err, tag.TagPnr.c_str(), tag.TagTag.c_str(),
                    unit.what.c_str(), Sep(unit), unit.code.c_str());
-    std::fprintf(stderr,
-                 "pirzol: gave up %s%s%s of person %s on %s after %d tries (%d: %s); nothing of "
-                 "it was kept\n",
-                 unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day,
-                 unit.tries, err, why);
+    Log_Stderr(kPrioError,
+               "pirzol: gave up %s%s%s of person %s on %s after %d tries (%d: %s); nothing of "
+               "it was kept\n",
+               unit.what.c_str(), Sep(unit), unit.code.c_str(), tag.TagPnr.c_str(), day,
+               unit.tries, err, why);
     return 0;
   }
   // The failures of a try that is redone are superseded by the next try; the
@@ -301,11 +314,14 @@ void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun) 
 int Unit_DayBegun() { return Row.begun ? 1 : 0; }
 int Unit_DayChanged() { return Row.changed ? 1 : 0; }
 
+void Unit_DayFinal(int line) {
+  Row.final = true;
+  Row.finalLine = line;
+}
+
 int Unit_DayRow(int line) {
   if (Row.run <= 0) return 0;
-  const bool failed = MldCount.failures != Row.failures || MldCount.givenUp != Row.givenUp;
-  const char* outcome = failed ? "failed" : (Row.changed || Db_TxnChanged() != 0) ? "changed"
-                                                                                  : "nothing";
+  const char* outcome = DayOutcome();
   int rc = WriteRow(outcome, line);
   if (rc == 0 && !InUnit) Ride(outcome, line);
   return rc;

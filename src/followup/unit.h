@@ -81,6 +81,10 @@ void Unit_Day(const char* date, const char* pnr, std::int64_t runId, int begun);
 // unit and stops the run (a day must not be kept without its row). Outside,
 // it goes with the next COMMIT. 0 or the error number (said on stderr).
 [[nodiscard]] int Unit_DayRow(int line);
+// Inside a unit: when it changes rows, it is the present day's last change,
+// so it writes the day's final row (as Unit_DayRow(line)) instead of an
+// open one, and the day needs no row after it.
+void Unit_DayFinal(int line);
 // Writes the present day's row as "held": its person has an earlier day not
 // done, so this one waits. Goes with the next COMMIT. 0 or the error.
 [[nodiscard]] int Unit_DayHeld();

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "base/exitcodes.h"
+#include "base/log.h"
 #include "base/runflags.h"
 #include "db/db.h"
 #include "followup/lease.h"
@@ -140,15 +141,15 @@ bool WriteAll(int fd, const std::string& text) {
   std::FILE* param = fdopen(w.fd[kParam], "w");
   if (param != nullptr) std::setvbuf(param, nullptr, _IOLBF, 0);
   if (Db_ConnectChild() != 0) {
-    std::fprintf(stderr, "pirzol: worker %d could not connect to the database (%d): %s\n",
-                 slice + 1, Db_ErrNo(), Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: worker %d could not connect to the database (%d): %s\n",
+               slice + 1, Db_ErrNo(), Db_ErrText());
     _exit(kExitIncomplete);
   }
   // One address may reach several nodes of a cluster: the last night's
   // follow-ups, committed through others, are this night's last messages.
   if (Db_CatchUp() != 0) {
-    std::fprintf(stderr, "pirzol: worker %d could not catch up with the cluster (%d): %s\n",
-                 slice + 1, Db_ErrNo(), Db_ErrText());
+    Log_Stderr(kPrioError, "pirzol: worker %d could not catch up with the cluster (%d): %s\n",
+               slice + 1, Db_ErrNo(), Db_ErrText());
     _exit(kExitIncomplete);
   }
   Lease_Slot(slice + 1);
@@ -187,8 +188,8 @@ void WaitForAll(std::vector<Worker>& workers, const sigset_t& childSignal) {
     if (Lease_Held() == 0 && std::time(nullptr) - checked >= kLockCheckSeconds) {
       checked = std::time(nullptr);
       if (Db_LockHeld() != 1) {
-        std::fprintf(stderr, "pirzol: the run's session no longer holds the database's lock "
-                     "(%d); the workers are stopped\n", Db_ErrNo());
+        Log_Stderr(kPrioError, "pirzol: the run's session no longer holds the database's lock "
+                   "(%d); the workers are stopped\n", Db_ErrNo());
         for (Worker& w : workers) {
           if (w.pid > 0 && !w.reaped) (void)kill(w.pid, SIGKILL);
         }
@@ -223,8 +224,8 @@ int Wrk_Run(int count, std::FILE* param, const WorkerWork& work, std::vector<Wor
     if (made) w.pid = fork();
     if (w.pid == 0) Work(k, w, parent, mask, trace, work);
     if (w.pid < 0) {
-      std::fprintf(stderr, "pirzol: worker %d could not be started (%s); its slice is not "
-                   "handled\n", k + 1, std::strerror(errno));
+      Log_Stderr(kPrioError, "pirzol: worker %d could not be started (%s); its slice is not "
+                 "handled\n", k + 1, std::strerror(errno));
     }
   }
   WaitForAll(workers, childSignal);
@@ -247,9 +248,9 @@ int Wrk_Run(int count, std::FILE* param, const WorkerWork& work, std::vector<Wor
       end.ended = copied && WIFEXITED(w.status) && WEXITSTATUS(w.status) == kExitOk &&
                   !end.answer.empty();
       if (WIFSIGNALED(w.status)) {
-        std::fprintf(stderr, "pirzol: worker %d was ended by signal %d; the days of its slice "
-                     "it did not complete are completed by the next run\n",
-                     k + 1, WTERMSIG(w.status));
+        Log_Stderr(kPrioError, "pirzol: worker %d was ended by signal %d; the days of its slice "
+                   "it did not complete are completed by the next run\n",
+                   k + 1, WTERMSIG(w.status));
       }
     }
     if (end.ended == 0) rc = -1;

@@ -166,6 +166,38 @@ TEST_F(Conflicts, LockHeldThroughEveryTryGivesTheUnitUpAndEndsIncomplete) {
   listed.erase(at, listed.find('\n', at) + 1 - at);
   EXPECT_EQ(ParamFile(), listed);
   EXPECT_NE(TableState(), before);
+  // The failed day holds its person back, and the night's catch-up point
+  // moved on for everybody else: the next plain run does that day alone,
+  // and the night ends as a quiet one.
+  EXPECT_NE(r.err.find("1 days failed in this run; 1 persons are held back"), std::string::npos)
+      << r.err;
+  RunResult next = WaitProgram(Start());
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(TableState(), quietState_);
+  EXPECT_EQ(ParamFile(), quietParams_.substr(at, quietParams_.find('\n', at) + 1 - at));
+  EXPECT_EQ(Unclosed(), "0");
+}
+
+// The run's own session is killed while its three workers work, one of them
+// waiting for a terminal's lock: the named lock went with the session, so
+// that worker commits nothing once the terminal lets it go.
+TEST_F(Conflicts, WorkersCommitNothingOnceTheirRunLostItsLock) {
+  auto terminal = Terminal();
+  terminal->Exec(kFlexitimeDay);
+  Spawned run = Start("D", {"--workers=3"});
+  ASSERT_TRUE(WaitForStatement("UPDATE QEL321Bch"));
+  const std::string holder = Admin()->Query("SELECT IS_USED_LOCK('pirzol.PZNIGHT')")[0][0];
+  Admin()->Exec("KILL CONNECTION " + holder);
+  // The server frees the lock once the killed session ends; a worker's
+  // COMMIT already past its proof by then may still land.
+  const char* freed = "SELECT IS_USED_LOCK('pirzol.PZNIGHT') IS NULL";
+  for (int i = 0; i < 500 && Admin()->Query(freed)[0][0] != "1"; ++i) usleep(10000);
+  usleep(300000);
+  const std::string atKill = TableState();
+  terminal->Exec("ROLLBACK");
+  RunResult r = WaitProgram(run);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(TableState(), atKill);
 }
 
 // The run killed between a person's two follow-ups of one day: the first is

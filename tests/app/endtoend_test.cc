@@ -147,24 +147,33 @@ TEST_F(EndToEnd, OneNightChangesExactlyTheFollowUpsAndCommitsThemAll) {
   EXPECT_EQ(ReadFile(work_.File("target")), "mine\n");
 }
 
-// Run as a service, stderr is the journal's stream: each line carries its
-// priority for "journalctl -p". The variable names stderr's own file, as the
-// service manager sets it; without it no line has a prefix.
-TEST_F(EndToEnd, StderrLinesCarryTheirPriorityOnlyWhenStderrIsTheJournal) {
-  ASSERT_EQ(chmod(ini_.c_str(), 0644), 0);  // a warning
-  std::vector<std::string> args = {"-c", "exec \"$@\"", "sh", PirzolBin(), ini_, "XXX", "D",
-                                   "--report=" + work_.File("missing/r.jsonl")};
-  RunResult plain = RunProgram("/bin/sh", args, work_.path());
-  args[1] = "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) " + args[1];
-  RunResult journal = RunProgram("/bin/sh", args, work_.path());
-  EXPECT_EQ(journal.status, 2);
-  // The warning, the report that cannot be created, the summary.
-  ASSERT_EQ(plain.err.rfind("pirzol: warning: the configuration file ", 0), 0u) << plain.err;
-  const std::size_t error = plain.err.find("\npirzol: creating the report ") + 1;
-  const std::size_t info = plain.err.find("\npirzol: day ") + 1;
-  EXPECT_EQ(journal.err, "<4>" + plain.err.substr(0, error) + "<3>" +
-                             plain.err.substr(error, info - error) + "<6>" +
-                             plain.err.substr(info));
+// Run as a service, stderr is the journal's stream: each line carries the
+// level its writer gave it, for "journalctl -p". The variable names stderr's
+// own file, as the service manager sets it; without it no line has a prefix.
+TEST_F(EndToEnd, StderrLinesCarryTheLevelTheirWriterGave) {
+  auto levels = [&](const std::vector<std::string>& options, bool journal, int status) {
+    std::vector<std::string> args = {"-c", "exec \"$@\"", "sh", PirzolBin(), ini_, "XXX", "D"};
+    if (journal) args[1] = "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) " + args[1];
+    args.insert(args.end(), options.begin(), options.end());
+    RunResult r = RunProgram("/bin/sh", args, work_.path());
+    EXPECT_EQ(r.status, status) << r.err;
+    std::string heads;  // each line's first three characters
+    for (std::size_t at = 0; at < r.err.size(); at = r.err.find('\n', at) + 1) {
+      heads += r.err.substr(at, 3);
+    }
+    return heads;
+  };
+  // A dry run with two workers: a notice and its summary. The night: its
+  // summary. Nothing due: a notice and the summary.
+  EXPECT_EQ(levels({"--dry-run", "--workers=2"}, true, 0), "<5><6>");
+  EXPECT_EQ(levels({}, true, 0), "<6>");
+  EXPECT_EQ(levels({}, true, 0), "<5><6>");
+  // A warning (a readable configuration file), a failure (the report cannot
+  // be created) and the summary of a run that ends 2.
+  ASSERT_EQ(chmod(ini_.c_str(), 0644), 0);
+  const std::vector<std::string> report = {"--report=" + work_.File("missing/r.jsonl")};
+  EXPECT_EQ(levels(report, true, 2), "<4><3><3>");
+  EXPECT_EQ(levels(report, false, 2), "pirpirpir");
 }
 
 // The same night handled again: on purpose (--again), or on a database
@@ -211,10 +220,15 @@ TEST_F(EndToEnd, RunningTheSameNightAgainBooksNothingTwice) {
         EXPECT_EQ(Committed("SELECT COUNT(*) FROM " + db_ + ".Qel951Lat WHERE LatErg NOT IN "
                             "('changed', 'nothing')")[0][0], "0");
       }
-      EXPECT_EQ(ParamFile(), "10000001," + DottedYesterday() + "\n10000002," +
-                                 DottedYesterday() + "\n10000003," + DottedYesterday() +
-                                 "\n10000004," + DottedYesterday() + "\n10000099," +
-                                 DottedYesterday() + "\n");
+      // --again adds its lines to those of the runs before; a plain run
+      // begins the file anew.
+      std::string lines;
+      for (int i = record ? run : 1; i > 0; --i) {
+        for (const char* pnr : {"10000001", "10000002", "10000003", "10000004", "10000099"}) {
+          lines += std::string(pnr) + "," + DottedYesterday() + "\n";
+        }
+      }
+      EXPECT_EQ(ParamFile(), lines);
       const std::size_t warned = r.err.find("no run record");
       EXPECT_EQ(warned != std::string::npos, !record) << r.err;
       EXPECT_EQ(r.err.find("no run record", warned + 1), std::string::npos) << r.err;

@@ -132,9 +132,16 @@ TEST_F(Faults, UnwritableParameterFileAndLogLeaveTheBookingsDone) {
   // The night is not recorded complete: once the file can be written, the
   // next plain run lists the day.
   ASSERT_EQ(rmdir(work_.File("pirzoltgb").c_str()), 0);
-  RunResult next = Run("XXX", "D");
+  // A report that cannot be put in place (a folder holds its name) ends the
+  // run with 3, and the run's row, written last, says so.
+  ASSERT_EQ(mkdir(work_.File("r.jsonl").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(work_.File("r.jsonl/x").c_str(), 0755), 0);
+  RunResult next = Run("XXX", "D", {"--report=" + work_.File("r.jsonl")});
+  EXPECT_EQ(next.status, 3) << next.err;
   EXPECT_NE(next.err.find("1 skipped as handled"), std::string::npos) << next.err;
   EXPECT_EQ(ParamFile(), "P1      ," + DottedYesterday() + "\n");
+  EXPECT_EQ(Committed("SELECT LauSta, LauExt FROM " + db_ + ".Qel950Lau ORDER BY LauId"),
+            (Rows{{"incomplete", "3"}, {"incomplete", "3"}}));
 }
 
 // Links planted where the run gathers its parameter lines and its report:

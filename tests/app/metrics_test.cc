@@ -104,7 +104,9 @@ MetricsRun Night(int night, int status, int dryRun, std::vector<const char*> dat
 
 // Nights one after another into the same file, as the timer runs them: the
 // last success stays what it was through failures, dry runs and a file an
-// operator edited, and moves on the next run that kept its work.
+// operator edited, and moves on the next run that kept its work. A dry run
+// and a start refused because another run is busy leave the last run's
+// figures as they were and add their own.
 TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
   TempDir dir;
   const std::string path = dir.File("pirzol.prom");
@@ -114,7 +116,11 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
     const char* before;       // file content put in place first, or nullptr
     std::int64_t success;     // the last success expected after the run
     std::int64_t newestDate;  // -1: no accounted date handled
+    int shown = -1;           // the step whose run the last_run figures show; -1 this one
+    bool dry = false;         // the dry run's figures are in the file
   };
+  MetricsRun busy = Night(4, 2, 0, {});
+  busy.refusedBusy = 1;
   const Step steps[] = {
       {"first night, could not start", Night(0, 2, 0, {}), nullptr, 0, -1},
       {"a night done", Night(1, 0, 0, {"20260301"}), nullptr, kNight + kDay + 61,
@@ -122,9 +128,10 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
       {"a night given up in part", Night(2, 3, 0, {"20260302"}), nullptr, kNight + kDay + 61,
        kMarch1 + kDay},
       {"a dry run that went well", Night(3, 0, 1, {"20260303"}), nullptr, kNight + kDay + 61,
-       kMarch1 + 2 * kDay},
+       kMarch1 + kDay, 2, true},
+      {"another run held the lock", busy, nullptr, kNight + kDay + 61, kMarch1 + kDay, 2, true},
       {"a catch-up of three nights", Night(4, 0, 0, {"20260304", "20260302", "20260303"}),
-       nullptr, kNight + 4 * kDay + 64, kMarch1 + 3 * kDay},
+       nullptr, kNight + 4 * kDay + 64, kMarch1 + 3 * kDay, -1, true},
       {"a statement too long after a file edited by hand", Night(5, 1, 0, {}),
        "# a longer name must not be taken for ours\n"
        "pirzol_last_success_timestamp_seconds_before 99\n"
@@ -144,11 +151,12 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
       "pirzol_last_run_units_given_up",          "pirzol_last_run_accounted_dates_handled",
       "pirzol_last_success_timestamp_seconds",   "pirzol_build_info",
       "pirzol_days_failed",                      "pirzol_persons_held_back",
-      "pirzol_corrections_pending"};
+      "pirzol_last_run_refused_busy",            "pirzol_corrections_pending"};
   const std::string newest = "pirzol_last_run_newest_accounted_date_timestamp_seconds";
 
   for (const Step& s : steps) {
     SCOPED_TRACE(s.what);
+    const MetricsRun& run = s.shown < 0 ? s.run : steps[s.shown].run;
     if (s.before != nullptr) std::ofstream(path, std::ios::binary | std::ios::trunc) << s.before;
     ASSERT_EQ(Metrics_Write(path.c_str(), s.run), 0);
     std::string text = ReadFile(path);
@@ -159,20 +167,26 @@ TEST(Metrics, LastSuccessSurvivesEveryRunThatKeptNothing) {
     for (const auto& kv : f) names.insert(kv.first);
     std::set<std::string> want = always;
     if (s.newestDate >= 0) want.insert(newest);
+    for (const char* d : {"start_timestamp_seconds", "end_timestamp_seconds", "exit_status",
+                          "followups_generated", "failures"}) {
+      if (s.dry) want.insert(std::string("pirzol_last_dry_run_") + d);
+    }
     EXPECT_EQ(names, want);
+    EXPECT_EQ(f["pirzol_last_run_refused_busy"], s.run.refusedBusy);
+    EXPECT_EQ(f["pirzol_last_dry_run_start_timestamp_seconds"], s.dry ? steps[3].run.start : 0);
 
     EXPECT_EQ(f["pirzol_last_success_timestamp_seconds"], s.success);
     if (s.newestDate >= 0) {
       EXPECT_EQ(f[newest], s.newestDate);
     }
-    EXPECT_EQ(f["pirzol_last_run_accounted_dates_handled"], s.run.dateCount);
-    EXPECT_EQ(f["pirzol_last_run_exit_status"], s.run.status);
-    EXPECT_EQ(f["pirzol_last_run_dry_run"], s.run.dryRun);
-    EXPECT_EQ(f["pirzol_last_run_start_timestamp_seconds"], s.run.start);
-    EXPECT_EQ(f["pirzol_last_run_end_timestamp_seconds"], s.run.end);
-    EXPECT_EQ(f["pirzol_last_run_duration_seconds"], s.run.end - s.run.start);
+    EXPECT_EQ(f["pirzol_last_run_accounted_dates_handled"], run.dateCount);
+    EXPECT_EQ(f["pirzol_last_run_exit_status"], run.status);
+    EXPECT_EQ(f["pirzol_last_run_dry_run"], 0);
+    EXPECT_EQ(f["pirzol_last_run_start_timestamp_seconds"], run.start);
+    EXPECT_EQ(f["pirzol_last_run_end_timestamp_seconds"], run.end);
+    EXPECT_EQ(f["pirzol_last_run_duration_seconds"], run.end - run.start);
     EXPECT_EQ(f["pirzol_last_run_nights_done"], 10);
-    EXPECT_EQ(f["pirzol_last_run_placeholders_skipped"], s.run.counts.daysSkipped);
+    EXPECT_EQ(f["pirzol_last_run_placeholders_skipped"], run.counts.daysSkipped);
     EXPECT_EQ(f["pirzol_last_run_placeholders_read"], 11);
     EXPECT_EQ(f["pirzol_last_run_placeholders_found"], 12);
     EXPECT_EQ(f["pirzol_last_run_followups_generated"], 13);
@@ -231,11 +245,27 @@ TEST_F(MetricsOfTheBatch, EveryAttemptButOneInALockedFolderIsWritten) {
   EXPECT_EQ(f["pirzol_last_run_exit_status"], 2);
   EXPECT_EQ(f[success], done[success]);
 
+  // Another host's run holding the database's lock, then a dry run: neither
+  // changes the last run's status; each says its own.
+  WriteRawIni(kTestUser, kTestPass, "localhost", db_ + ".");
+  {
+    AdminSession other;
+    ASSERT_EQ(other.Query("SELECT GET_LOCK('pirzol." + Upper(db_) + "', 0)")[0][0], "1");
+    EXPECT_EQ(Run("XXX", "D", {"--metrics=" + path}).status, 2);
+  }
+  EXPECT_EQ(Run("XXX", "D", {"--metrics=" + path, "--dry-run"}).status, 0);
+  const std::string kept = ReadFile(path);
+  f = ParseStrict(kept);
+  EXPECT_EQ(f["pirzol_last_run_exit_status"], 2);
+  EXPECT_EQ(f["pirzol_last_run_refused_busy"], 1);
+  EXPECT_EQ(f["pirzol_last_dry_run_exit_status"], 0);
+  EXPECT_EQ(f[success], done[success]);
+
   int fd = open(work_.File("pirzol.lock").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
   EXPECT_EQ(Run("XXX", "D", {"--metrics=" + path}).status, 2);
   close(fd);
-  EXPECT_EQ(ReadFile(path), refused);
+  EXPECT_EQ(ReadFile(path), kept);
 }
 
 }  // namespace
