@@ -10,10 +10,11 @@
 // have been cancelled to function 45); 0: a stronger day message is booked.
 [[nodiscard]] int Mld_CheckDay(const TagSatz& tag, const FcdSatz& fcd);
 
-// On a day an earlier run left open or failed (Unit_DayBegun): 1 when the
-// follow-up fcd is booked there already as the batch books it (or was, and
-// has since been cancelled by a later follow-up), so carrying it over again
-// would double it; also 1, with a failure counted, when that cannot be read.
+// On a day an earlier run left open or failed, or a correction withdrew
+// (Unit_DayBegun): 1 when the follow-up fcd is booked there already by the
+// batch, as its lineage says (without the lineage: as the batch books it, or
+// was and has since been cancelled), so carrying it over again would double
+// it; also 1, with a failure counted, when that cannot be read.
 // 0 on any other day, where no statement is spent.
 [[nodiscard]] int Mld_Booked(const TagSatz& tag, const FcdSatz& fcd);
 
