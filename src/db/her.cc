@@ -102,6 +102,8 @@ constexpr char kHerPutSlots[] =
 
 constexpr char kHerForget[] = "DELETE FROM Qel953Her WHERE HerPnr = '%s' AND HerTag >= '%s'";
 
+constexpr char kHerPurge[] = "DELETE FROM Qel953Her WHERE HerTag < CURDATE() - INTERVAL 62 DAY";
+
 constexpr char kHerCount[] =
     "SELECT COUNT(*) FROM Qel953Her WHERE HerPnr = '%s' AND HerTag = '%s' AND HerFcd = '%s'";
 
@@ -275,6 +277,11 @@ int Her_PutSlots(const char* pnr, const char* day, const HerSlots& s) {
 
 int Her_Forget(const char* pnr, const char* day) {
   Sql_Format(kHerForget, SqlValue<9>(pnr).c_str(), SqlValue<9>(day).c_str());
+  return Db_Aside();
+}
+
+int Her_Purge() {
+  Sql_Format(kHerPurge);
   return Db_Aside();
 }
 

@@ -84,6 +84,9 @@ struct HerStale {
 [[nodiscard]] int Her_PutSlots(const char* pnr, const char* day, const HerSlots& slots);
 // Removes pnr's lineage from day on, taken back or left to persons. 0 or the error.
 [[nodiscard]] int Her_Forget(const char* pnr, const char* day);
+// Removes the lineage of follow-ups older than twice the window: nothing
+// takes them back any more. Bookkeeping of the open transaction; 0 or the error.
+[[nodiscard]] int Her_Purge();
 // Follow-ups of code the lineage records on tag's day. 0 or the error.
 [[nodiscard]] int Her_CountBooked(const TagSatz& tag, const char* code, std::int32_t& count);
 

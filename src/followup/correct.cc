@@ -202,6 +202,11 @@ int Mld_Correct(const RunOptions& opts, const NightPlan& plan) {
     }
     return 0;
   }
+  // Kept with the run's first COMMIT; a refusal only leaves old rows longer.
+  if (Her_Purge() != 0 && Db_TxnError() == 0) {
+    Log_Stderr(kPrioWarning, "pirzol: old lineage could not be removed (%d): %s\n", Db_ErrNo(),
+               Db_ErrText());
+  }
   std::vector<HerStale> stale;
   rc = Her_Stale(stale);
   if (rc != 0) {
