@@ -292,6 +292,13 @@ TEST_F(Corrections, TakeBackAndDeriveAgainAsIfTheCorrectionHadAlwaysBeenThere) {
   auto nights = [&](const Row& row, bool reference) {
     Reseed(3);
     CompleteNight(4);
+    // A weaker message on the middle day, which its KF cancels; meeting the
+    // cancelled Y of the same time, the cancellation deletes Y first.
+    Seed("INSERT INTO Qel131Fcd (FcdNum, FcdTyp, FcdZwt, FcdStd, FcdSol, FcdPri, FcdGpu) VALUES"
+         " ('X', 1, 1, 0, 0, 9, 0)");
+    Seed("INSERT INTO Qel321Bch (BchPnr, BchVon, BchUhr, BchFkt, BchFcd) VALUES ('S1', " +
+         Ago(2) + ", TIMESTAMP(" + Ago(2) + ", '08:00:00'), 1, 'X'), ('S1', " + Ago(2) +
+         ", TIMESTAMP(" + Ago(2) + ", '08:00:00'), 45, 'Y')");
     for (int night = 3; night >= 1; --night) {
       if (reference && row.before == night) for (const auto& sql : row.change) Seed(sql);
       ASSERT_EQ(Run("XXX", "D", {"--day=" + Dashed(night)}).status, 0) << row.name;
