@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/batch.h"
 #include "support/ownserver.h"
 
 namespace {
@@ -247,15 +248,7 @@ TEST_F(Conflicts, DayCutShortIsCompletedByTheNextRun) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(TableState(), quietState_);
     EXPECT_EQ(Unclosed(), "0");
-    auto sorted = [](std::string text) {
-      std::vector<std::string> lines;
-      for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
-        lines.push_back(text.substr(at, text.find('\n', at) - at));
-      }
-      std::sort(lines.begin(), lines.end());
-      return lines;
-    };
-    EXPECT_EQ(sorted(ParamFile()), sorted(quietParams_));
+    EXPECT_EQ(SortedLines(ParamFile()), SortedLines(quietParams_));
   }
 }
 

@@ -2,7 +2,6 @@
 // run record in the database decides what a run handles.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -162,15 +161,7 @@ TEST_F(Nights, FailedDaysHoldTheirPersonsBackUntilAPlainRunDoesThem) {
   CompleteNight(4);
   ASSERT_EQ(Run("XXX", "D").status, 0);
   const std::string quiet = State();
-  auto sorted = [](std::string text) {
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
-      lines.push_back(text.substr(at, text.find('\n', at) - at));
-    }
-    std::sort(lines.begin(), lines.end());
-    return lines;
-  };
-  const std::vector<std::string> lines = sorted(ParamFile());
+  const std::vector<std::string> lines = SortedLines(ParamFile());
 
   Reseed(3);
   CompleteNight(4);
@@ -192,7 +183,7 @@ TEST_F(Nights, FailedDaysHoldTheirPersonsBackUntilAPlainRunDoesThem) {
   RunResult mended = Run("XXX", "D", {metrics});
   EXPECT_EQ(mended.status, 0) << mended.err;
   EXPECT_EQ(State(), quiet);
-  EXPECT_EQ(sorted(ParamFile()), lines);
+  EXPECT_EQ(SortedLines(ParamFile()), lines);
   EXPECT_NE(ReadFile(work_.File("pirzol.prom")).find("\npirzol_persons_held_back 0\n"),
             std::string::npos);
   RunResult after = Run("XXX", "D");

@@ -2,11 +2,21 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 
 #include "config/pwd.h"
+
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    lines.push_back(text.substr(at, text.find('\n', at) - at));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
 
 std::string IniEntry(int number, const std::string& key, const std::string& value) {
   char hex[512] = {};

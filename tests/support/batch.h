@@ -11,6 +11,9 @@
 // A configuration entry written by hand, for values the tool would refuse.
 std::string IniEntry(int number, const std::string& key, const std::string& value);
 
+// The lines of text, sorted: parameter files compared whatever their order.
+std::vector<std::string> SortedLines(const std::string& text);
+
 class BatchTest : public DbTest {
  protected:
   void SetUp() override;
