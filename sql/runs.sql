@@ -31,13 +31,13 @@ CREATE TABLE IF NOT EXISTS Qel950Lau (
 
 -- One row per accounted day a run handled. A day is handled again only while
 -- it has no row with outcome 'changed' or 'nothing'. A day not done (open,
--- failed) holds its person back: that person's later days are recorded
--- 'held' and wait until it is done.
+-- failed, withdrawn by a correction) holds its person back: that person's
+-- later days are recorded 'held' and wait until it is done.
 CREATE TABLE IF NOT EXISTS Qel951Lat (
   LatTag DATE         NOT NULL,
   LatPnr VARCHAR(8)   NOT NULL,
   LatLau BIGINT       NOT NULL,
-  LatErg VARCHAR(10)  NOT NULL,                     -- changed, nothing, open, failed, held
+  LatErg VARCHAR(10)  NOT NULL,                     -- changed, nothing, open, failed, held, withdrawn
   LatPar TINYINT      NOT NULL DEFAULT 0,           -- 1: a parameter line was written
   PRIMARY KEY (LatTag, LatPnr, LatLau)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;

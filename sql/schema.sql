@@ -115,7 +115,7 @@ CREATE TABLE IF NOT EXISTS Qel950Lau (
   LauEnd DATETIME     NULL,
   LauHst VARCHAR(64)  NOT NULL DEFAULT '',
   LauOpt VARCHAR(255) NOT NULL DEFAULT '',
-  LauSta VARCHAR(10)  NOT NULL DEFAULT 'running',   -- running, complete, incomplete
+  LauSta VARCHAR(10)  NOT NULL DEFAULT 'running',   -- running, complete (ended 0), incomplete, crashed
   LauTge INT          NULL,                         -- placeholder days read
   LauGef INT          NULL,                         -- last message days found
   LauGen INT          NULL,                         -- follow-ups generated
@@ -130,12 +130,14 @@ CREATE TABLE IF NOT EXISTS Qel950Lau (
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
 
 -- One row per accounted day a run handled. A day is handled again only while
--- it has no row with outcome 'changed' or 'nothing'.
+-- it has no row with outcome 'changed' or 'nothing'. A day not done (open,
+-- failed, withdrawn by a correction) holds its person back: that person's
+-- later days are recorded 'held' and wait until it is done.
 CREATE TABLE IF NOT EXISTS Qel951Lat (
   LatTag DATE         NOT NULL,
   LatPnr VARCHAR(8)   NOT NULL,
   LatLau BIGINT       NOT NULL,
-  LatErg VARCHAR(10)  NOT NULL,                     -- changed, nothing, failed
+  LatErg VARCHAR(10)  NOT NULL,                     -- changed, nothing, open, failed, held, withdrawn
   LatPar TINYINT      NOT NULL DEFAULT 0,           -- 1: a parameter line was written
   PRIMARY KEY (LatTag, LatPnr, LatLau)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
