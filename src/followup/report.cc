@@ -158,12 +158,13 @@ void Rpt_GiveUp(std::size_t mark) {
   }
 }
 
-void Rpt_DayEnd(int line, int retries) {
+void Rpt_DayEnd(int line, int retries, int failed) {
   if (Report == nullptr) return;
   std::string text = Day + ",\"followups\":[";
   for (std::size_t i = 0; i < Weighed.size(); ++i) text += (i == 0 ? "" : ",") + Line(Weighed[i]);
   text += "],\"line\":" + std::string(line != 0 ? "true" : "false") +
-          ",\"retries\":" + std::to_string(retries) + "}\n";
+          ",\"retries\":" + std::to_string(retries) + (failed != 0 ? ",\"failed\":true" : "") +
+          "}\n";
   std::fputs(text.c_str(), Report);
   Weighed.clear();
 }

@@ -38,8 +38,9 @@ void Rpt_Credited(std::int32_t slot, std::int32_t value);
 [[nodiscard]] std::size_t Rpt_Mark();
 void Rpt_Drop(std::size_t mark);
 void Rpt_GiveUp(std::size_t mark);
-// The day ends: whether its parameter line was written, its retries.
-void Rpt_DayEnd(int line, int retries);
+// The day ends: whether its parameter line was written, its retries, and
+// whether work on it was left undone.
+void Rpt_DayEnd(int line, int retries, int failed);
 
 // A follow-up a correction concerns: what ("stale", "taken back", "refused"),
 // whose, which day and code, and why. One object a line, before the days.

@@ -311,7 +311,7 @@ int HandleDay(Night& n, TagSatz& tag, const LatDay* earlier) {
   RecordDay(n, line);
   const int failed = Unit_DayFailed();
   Unit_Day(nullptr, nullptr, 0, 0);
-  Rpt_DayEnd(line, MldCount.retries - before.retries);
+  Rpt_DayEnd(line, MldCount.retries - before.retries, failed);
   return failed;
 }
 // Walks the placeholder days of one date. 1 when every driving row was

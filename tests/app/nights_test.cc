@@ -167,8 +167,14 @@ TEST_F(Nights, FailedDaysHoldTheirPersonsBackUntilAPlainRunDoesThem) {
   CompleteNight(4);
   Seed("RENAME TABLE Qel131Fcd TO Qel131Fcd_away");
   const std::string metrics = "--metrics=" + work_.File("pirzol.prom");
-  RunResult failed = Run("XXX", "D", {metrics});
+  RunResult failed = Run("XXX", "D", {metrics, "--report=" + work_.File("failed.jsonl")});
   EXPECT_EQ(failed.status, 3) << failed.err;
+  const std::string report = ReadFile(work_.File("failed.jsonl"));
+  std::size_t marked = 0;
+  for (std::size_t at = 0; (at = report.find("\"failed\":true", at)) != std::string::npos; ++at) {
+    ++marked;
+  }
+  EXPECT_EQ(marked, 3u) << report;
   EXPECT_NE(failed.err.find("3 days failed in this run; 3 persons are held back"),
             std::string::npos) << failed.err;
   const std::string prom = ReadFile(work_.File("pirzol.prom"));
